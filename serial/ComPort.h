@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vek {
+
+class TComThread;
+
+enum class TBaudRate { br9600, br19200, br57600, br115200, brCustom };
+enum class TDataBits { dbFive, dbSix, dbSeven, dbEight };
+enum class TStopBits { sbOneStopBit, sbTwoStopBits };
+enum class TParityBits { prNone, prOdd, prEven };
+enum class TDTRFlowControl { dtrDisable, dtrEnable };
+enum class TRTSFlowControl { rtsDisable, rtsEnable };
+enum class TSyncMethod { smThreadSync };
+
+struct TComTimeouts {
+    int ReadInterval = -1;  // milliseconds, as all five
+    int ReadTotalMultiplier = 0;
+    int ReadTotalConstant = 0;
+    int WriteTotalMultiplier = 100;
+    int WriteTotalConstant = 1000;
+};
+
+struct TComFlowControl {
+    bool OutCTSFlow = false;
+    bool OutDSRFlow = false;
+    TDTRFlowControl ControlDTR = TDTRFlowControl::dtrDisable;
+    TRTSFlowControl ControlRTS = TRTSFlowControl::rtsDisable;
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    char XonChar = 0x11;
+    char XoffChar = 0x13;
+};
+
+struct TComParity {
+    TParityBits Bits = TParityBits::prNone;
+    bool Check = false;
+};
+
+// Kept for the settings' sake: Linux has no driver queue sizes to set.
+struct TComBuffer {
+    int InputSize = 1024;
+    int OutputSize = 1024;
+};
+
+// A serial port on the POSIX terminal interface.
+//
+// Threading contract: every member is called on the thread that created the object (the GUI
+// thread). The event thread only waits for input and hands each bytes-received event to the
+// owner thread synchronously; OnRxChar therefore runs on the owner thread, one event at a time.
+// Closing never dead-locks with a hand-over in flight, and a close from inside OnRxChar (or a
+// nested event loop below it) takes effect at once; the thread is joined once the handler returns.
+// Once the line hangs up (device unplugged) the event thread stops waiting; the port stays
+// Connected until it is closed, and writes fail.
+class TCustomComPort : public QObject {
+    Q_OBJECT
+  public:
+    explicit TCustomComPort(QObject* parent = nullptr);
+    ~TCustomComPort() override;
+
+    // A name without "/" means "/dev/NAME"; an absolute path is opened as it stands.
+    std::string Port = "COM1";
+    TBaudRate BaudRate = TBaudRate::br9600;
+    int CustomBaudRate = 9600;
+    TDataBits DataBits = TDataBits::dbEight;
+    TStopBits StopBits = TStopBits::sbOneStopBit;
+    TComParity Parity;
+    TComFlowControl FlowControl;
+    TComBuffer Buffer;
+    TComTimeouts Timeouts;
+    TSyncMethod SyncMethod = TSyncMethod::smThreadSync;
+    bool TriggersOnRxChar = true;
+
+    // Raised on the owner thread with the receive-queue count, always greater than 0.
+    std::function<void(QObject* sender, int count)> OnRxChar;
+
+    bool Connected() const;
+    void SetConnected(bool open);  // EComPort 1, 7, 8, 9 on open; 5 on close
+    void Open() { SetConnected(true); }
+    void Close() { SetConnected(false); }
+
+    // Re-applies the line settings at once when the port is open.
+    void ApplyLineSettings();
+
+    void ClearBuffer(bool input, bool output);  // EComPort 5
+    int Read(void* buffer, int count);          // EComPort 3; bounded by the read timeouts
+    int Write(const void* buffer, int count);   // EComPort 2; bounded by the write timeouts
+
+    // Bytes waiting in the receive queue (FIONREAD); EComPort 10 on failure.
+    int InputCount() const;
+
+    // For tests: how many event threads this port has started in its lifetime.
+    int ThreadsStarted() const { return threadsStarted_; }
+
+  private:
+    friend class TComThread;
+    void openDevice();
+    void closeDevice();
+    void deliverRxChar();  // owner thread: the bytes-received handling
+    void reapThreads();    // joins the stopped threads whose last hand-over has returned
+
+    int fd_ = -1;
+    std::unique_ptr<TComThread> thread_;
+    // Threads stopped by a close inside their own hand-over; joined once that handler returned.
+    std::vector<std::unique_ptr<TComThread>> retired_;
+    int threadsStarted_ = 0;
+};
+
+class TComPort : public TCustomComPort {
+    Q_OBJECT
+  public:
+    using TCustomComPort::TCustomComPort;
+};
+
+}  // namespace vek

@@ -1,0 +1,73 @@
+#include "serial/EnumComPorts.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+#include "serial/EComPort.h"
+#include "serial/EnumComPortsAt.h"
+
+namespace vek {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A serial core slot whose probe found no UART reports port type 0 (unknown): the legacy ttyS
+// slots a PC kernel always creates.
+bool isEmptySlot(const fs::path& entry) {
+    std::ifstream type(entry / "type");
+    int portType = -1;
+    return type >> portType && portType == 0;
+}
+
+void addEnvironmentPorts(std::vector<std::string>& ports) {
+    const char* named = std::getenv("VEKTOOL_PORTS");
+    if (named == nullptr)
+        return;
+    const std::string all = named;
+    for (size_t begin = 0; begin <= all.size();) {
+        const size_t end = std::min(all.find(':', begin), all.size());
+        const std::string item = all.substr(begin, end - begin);
+        if (item.starts_with('/'))
+            ports.push_back(item);
+        begin = end + 1;
+    }
+}
+
+char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool lessIgnoringCase(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return folded(x) < folded(y); });
+}
+
+}  // namespace
+
+void EnumComPorts(std::vector<std::string>& list, const std::string& ttyClassDir) {
+    std::vector<std::string> ports;
+    std::error_code error;
+    for (fs::directory_iterator it(ttyClassDir, error), end; it != end; it.increment(error)) {
+        const fs::path& entry = it->path();
+        std::error_code ignored;
+        if (fs::exists(entry / "device", ignored) && !isEmptySlot(entry)) {
+            ports.push_back(entry.filename().string());
+        }
+    }
+    if (error)
+        throw EComPort(23, error.value());
+    addEnvironmentPorts(ports);
+    std::stable_sort(ports.begin(), ports.end(), lessIgnoringCase);
+    list = std::move(ports);
+}
+
+void EnumComPorts(std::vector<std::string>& list) {
+    EnumComPorts(list, "/sys/class/tty");
+}
+
+}  // namespace vek

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vek {
+
+// Replaces list by the serial ports present: the tty devices backed by hardware under
+// /sys/class/tty (as device names, "ttyACM0"), plus the absolute paths named in VEKTOOL_PORTS
+// (separated by ":"), sorted without regard to case. EComPort 23 when the device list cannot be
+// read; list is then left as it was.
+void EnumComPorts(std::vector<std::string>& list);
+
+}  // namespace vek
