@@ -1,0 +1,464 @@
+#include "sim/SimBox.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "link/DevicePacket.h"
+#include "sim/FaultInjector.h"
+#include "sim/FrameAssembler.h"
+#include "sim/SimResponder.h"
+
+namespace vek {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kQuietAfterToolFrame = 1000ms;  // no status while a transfer or read runs
+constexpr auto kPartialFrameLimit = 200ms;     // the tool writes whole frames: a late rest is noise
+constexpr auto kProbeInterval = 50ms;          // connection checks without an inotify watch
+constexpr std::size_t kReadChunk = 4096;
+
+std::system_error systemError(const char* what) {
+    return std::system_error(errno, std::generic_category(), what);
+}
+
+// A descriptor closed with its owner.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd& operator=(Fd&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+Fd openMaster(std::string& slavePath) {
+    Fd master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!master.valid())
+        throw systemError("posix_openpt");
+    if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
+        throw systemError("unlockpt");
+    char name[128];
+    if (ptsname_r(master.get(), name, sizeof name) != 0)
+        throw systemError("ptsname_r");
+    slavePath = name;
+
+    Fd slave(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    termios t{};
+    if (!slave.valid() || tcgetattr(slave.get(), &t) != 0)
+        throw systemError(name);
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    if (tcsetattr(slave.get(), TCSANOW, &t) != 0)
+        throw systemError("tcsetattr");
+    return master;
+}
+
+// An inotify watch for opens of the slave, or none when the system refuses one.
+Fd watchOpens(const std::string& slavePath) {
+    Fd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (watch.valid() && inotify_add_watch(watch.get(), slavePath.c_str(), IN_OPEN) < 0)
+        watch.reset();
+    return watch;
+}
+
+void drain(int fd) {
+    char sink[512];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+}
+
+int millisecondsUntil(SimClock::time_point at, SimClock::time_point now) {
+    if (at <= now)
+        return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(at - now).count();
+    return int(std::min<long long>(ms, 60'000));
+}
+
+}  // namespace
+
+struct SimBox::Impl {
+    Impl(SimModel model, const SimFaults& faults)
+        : responder(std::move(model)),
+          injector(faults),
+          master(openMaster(path)),
+          wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+          watch(watchOpens(path)) {
+        if (!wake.valid())
+            throw systemError("eventfd");
+    }
+
+    void run();
+    void wakeUp();
+    void serveHangUp();
+    void closeMaster();
+    bool slaveOpen() const;
+    int pollTimeout(SimClock::time_point now) const;
+    void onConnected(SimClock::time_point now);
+    void onDisconnected();
+    void receive(SimClock::time_point now);
+    void handleFrames(SimClock::time_point now);
+    void expirePartial(SimClock::time_point now);
+    void sendDue(SimClock::time_point now);
+    void sendStatusIfDue(SimClock::time_point now);
+    void queue(std::vector<TimedWrite> writes);
+    void emit(const std::string& event);
+
+    // Shared, under mu. The thread alone changes master while it runs.
+    mutable std::mutex mu;
+    std::condition_variable hungUp;
+    SimResponder responder;
+    FaultInjector injector;
+    EventSink sink;
+    bool running = false;
+    bool hangUpWanted = false;
+    std::string path;
+    Fd master;
+
+    Fd wake;
+    Fd watch;
+    std::mutex lifecycle;  // start and stop one at a time
+    std::thread thread;
+    std::atomic<bool> stopWanted{false};
+
+    // The thread's own.
+    FrameAssembler rx{kBoxAddress};
+    std::deque<TimedWrite> out;
+    std::size_t outWritten = 0;  // bytes of out.front() already written
+    bool connected = false;
+    SimClock::time_point lastToolFrame{}, lastRx{}, nextStatus{};
+};
+
+void SimBox::Impl::wakeUp() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake.get(), &one, sizeof one);
+}
+
+void SimBox::Impl::emit(const std::string& event) {
+    EventSink copy;
+    {
+        std::lock_guard lock(mu);
+        copy = sink;
+    }
+    if (copy)
+        copy(event);
+}
+
+void SimBox::Impl::closeMaster() {
+    master.reset();
+    hungUp.notify_all();
+}
+
+void SimBox::Impl::serveHangUp() {
+    {
+        std::lock_guard lock(mu);
+        if (!hangUpWanted)
+            return;
+        hangUpWanted = false;
+        closeMaster();
+    }
+    connected = false;
+    out.clear();
+    emit("hung up");
+}
+
+bool SimBox::Impl::slaveOpen() const {
+    pollfd p{master.get(), POLLIN, 0};
+    return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
+}
+
+int SimBox::Impl::pollTimeout(SimClock::time_point now) const {
+    if (!connected)
+        return watch.valid() || !master.valid() ? -1 : int(kProbeInterval.count());
+    SimClock::time_point at = nextStatus;
+    if (!out.empty() && out.front().due > now)
+        at = std::min(at, out.front().due);
+    if (rx.holdsPartial())
+        at = std::min(at, lastRx + kPartialFrameLimit);
+    return millisecondsUntil(at, now);
+}
+
+void SimBox::Impl::onConnected(SimClock::time_point now) {
+    connected = true;
+    rx.clear();
+    std::unique_lock lock(mu);
+    nextStatus = now + std::chrono::milliseconds(std::max(1, responder.model().statusIntervalMs));
+    lock.unlock();
+    emit("tool connected");
+}
+
+void SimBox::Impl::onDisconnected() {
+    connected = false;
+    out.clear();
+    outWritten = 0;
+    rx.clear();
+    emit("tool disconnected");
+}
+
+void SimBox::Impl::queue(std::vector<TimedWrite> writes) {
+    for (TimedWrite& w : writes)
+        out.push_back(std::move(w));
+}
+
+void SimBox::Impl::receive(SimClock::time_point now) {
+    uint8_t bytes[kReadChunk];
+    bool gone = false;
+    for (;;) {
+        const ssize_t n = ::read(master.get(), bytes, sizeof bytes);
+        if (n > 0) {
+            rx.feed({bytes, std::size_t(n)});
+            lastRx = now;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // EIO (or an end) means the last slave descriptor has gone.
+            gone = !(n < 0 && errno == EAGAIN);
+            break;
+        }
+    }
+    handleFrames(now);
+    if (gone)
+        onDisconnected();
+}
+
+void SimBox::Impl::handleFrames(SimClock::time_point now) {
+    while (std::optional<StreamFrame> frame = rx.next()) {
+        lastToolFrame = now;
+        SimOutcome outcome;
+        {
+            std::lock_guard lock(mu);
+            outcome = responder.handle(frame->type, frame->payload, injector);
+            for (const SimReply& reply : outcome.replies)
+                queue(injector.shape(reply.type, reply.payload, true, now));
+        }
+        if (!outcome.event.empty())
+            emit(outcome.event);
+    }
+}
+
+void SimBox::Impl::expirePartial(SimClock::time_point now) {
+    if (!rx.holdsPartial() || now - lastRx < kPartialFrameLimit)
+        return;
+    // A frame may still begin after the stale start byte.
+    while (rx.holdsPartial()) {
+        rx.skipPartial();
+        handleFrames(now);
+    }
+}
+
+void SimBox::Impl::sendDue(SimClock::time_point now) {
+    while (!out.empty() && out.front().due <= now) {
+        const std::vector<uint8_t>& bytes = out.front().bytes;
+        const ssize_t n =
+            ::write(master.get(), bytes.data() + outWritten, bytes.size() - outWritten);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN)
+                onDisconnected();
+            return;  // the rest when the port takes more
+        }
+        outWritten += std::size_t(n);
+        if (outWritten < bytes.size())
+            return;
+        out.pop_front();
+        outWritten = 0;
+    }
+}
+
+void SimBox::Impl::sendStatusIfDue(SimClock::time_point now) {
+    if (now < nextStatus)
+        return;
+    if (now - lastToolFrame < kQuietAfterToolFrame) {
+        nextStatus = lastToolFrame + kQuietAfterToolFrame;
+        return;
+    }
+    std::string event;
+    {
+        std::lock_guard lock(mu);
+        const SimModel& m = responder.model();
+        nextStatus = now + std::chrono::milliseconds(std::max(1, m.statusIntervalMs));
+        // A tool that does not read gets no pile of statuses.
+        if (!out.empty())
+            return;
+        const auto payload = responder.statusPayload();
+        std::vector<TimedWrite> writes = injector.shape(Status, payload, false, now);
+        if (writes.empty())
+            return;
+        queue(std::move(writes));
+        responder.countStatus();
+        char text[80];
+        std::snprintf(text, sizeof text, "status sent: mode %u, version %u.%u.%u.%u", m.mode,
+                      m.version[0], m.version[1], m.version[2], m.version[3]);
+        event = text;
+    }
+    emit(event);
+}
+
+void SimBox::Impl::run() {
+    connected = false;
+    out.clear();
+    outWritten = 0;
+    rx.clear();
+    while (!stopWanted.load()) {
+        serveHangUp();
+        const SimClock::time_point before = SimClock::now();
+        pollfd fds[3];
+        nfds_t count = 0;
+        fds[count++] = {wake.get(), POLLIN, 0};
+        if (watch.valid())
+            fds[count++] = {watch.get(), POLLIN, 0};
+        if (connected) {
+            const bool writable = !out.empty() && out.front().due <= before;
+            fds[count++] = {master.get(), short(POLLIN | (writable ? POLLOUT : 0)), 0};
+        }
+        if (::poll(fds, count, pollTimeout(before)) < 0 && errno != EINTR) {
+            emit("poll failed: the box stops serving");
+            return;
+        }
+        drain(wake.get());
+        if (watch.valid())
+            drain(watch.get());
+        if (stopWanted.load())
+            break;
+
+        const SimClock::time_point now = SimClock::now();
+        if (!connected && master.valid() && slaveOpen())
+            onConnected(now);
+        if (!connected)
+            continue;
+        receive(now);
+        if (!connected)
+            continue;
+        expirePartial(now);
+        sendDue(now);
+        if (connected)
+            sendStatusIfDue(now);
+    }
+}
+
+SimBox::SimBox(SimModel model, SimFaults faults)
+    : impl_(std::make_unique<Impl>(std::move(model), faults)) {}
+
+SimBox::~SimBox() {
+    stop();
+}
+
+const std::string& SimBox::portPath() const {
+    return impl_->path;
+}
+
+void SimBox::start() {
+    std::lock_guard life(impl_->lifecycle);
+    std::lock_guard lock(impl_->mu);
+    if (impl_->running)
+        return;
+    impl_->running = true;
+    impl_->stopWanted = false;
+    impl_->thread = std::thread([this] { impl_->run(); });
+}
+
+void SimBox::stop() {
+    std::lock_guard life(impl_->lifecycle);
+    {
+        std::lock_guard lock(impl_->mu);
+        if (!impl_->running)
+            return;
+    }
+    impl_->stopWanted = true;
+    impl_->wakeUp();
+    impl_->thread.join();
+    std::lock_guard lock(impl_->mu);
+    impl_->running = false;
+    // A hang-up asked for while the thread was leaving.
+    if (impl_->hangUpWanted) {
+        impl_->hangUpWanted = false;
+        impl_->closeMaster();
+    }
+}
+
+void SimBox::hangUp() {
+    std::unique_lock lock(impl_->mu);
+    if (!impl_->master.valid())
+        return;
+    if (!impl_->running) {
+        impl_->closeMaster();
+        return;
+    }
+    impl_->hangUpWanted = true;
+    impl_->wakeUp();
+    impl_->hungUp.wait(lock, [&] { return !impl_->master.valid(); });
+}
+
+SimModel SimBox::model() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->responder.model();
+}
+
+void SimBox::setModel(const SimModel& model) {
+    std::lock_guard lock(impl_->mu);
+    impl_->responder.setModel(model);
+}
+
+SimFaults SimBox::faults() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->injector.faults();
+}
+
+void SimBox::setFaults(const SimFaults& faults) {
+    std::lock_guard lock(impl_->mu);
+    impl_->injector.setFaults(faults);
+}
+
+SimStats SimBox::stats() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->responder.stats();
+}
+
+std::vector<uint8_t> SimBox::firmwareReceived() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->responder.firmwareReceived();
+}
+
+ConfigBlockBytes SimBox::storedConfig() const {
+    std::lock_guard lock(impl_->mu);
+    return impl_->responder.model().store;
+}
+
+void SimBox::setEventSink(EventSink sink) {
+    std::lock_guard lock(impl_->mu);
+    impl_->sink = std::move(sink);
+}
+
+}  // namespace vek

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/ConfigBlock.h"
+#include "sim/SimFaults.h"
+#include "sim/SimModel.h"
+
+namespace vek {
+
+// A box on the master side of a pseudo-terminal, served by a thread of its own.
+// Thread-safe: every public member may be called from any thread.
+//
+// How it lives with the Linux pseudo-terminal:
+// - The slave is set raw through a short open of its own at construction, before any byte
+//   passes: a cooked slave would echo the tool's frames back and translate line ends. The
+//   settings stay with the terminal after that descriptor is closed.
+// - The box keeps no slave descriptor, so the tool's exclusive open works as against a device.
+// - With no slave descriptor open the master polls hang-up at once and reads fail with EIO: the
+//   box then takes nobody to be connected, leaves the master out of its poll (it would wake at
+//   once for ever) and writes nothing, since bytes written then would wait in the slave's queue
+//   for the next opener. It learns of the tool's open from an inotify watch on the slave's node
+//   (a 50 ms check where that watch cannot be made) and then finds hang-up gone.
+// - hangUp() closes the master: the tool's slave then polls hang-up for good and reads 0.
+class SimBox {
+  public:
+    using EventSink = std::function<void(const std::string&)>;
+
+    // Makes the pseudo-terminal; throws std::system_error when it cannot.
+    explicit SimBox(SimModel model = {}, SimFaults faults = {});
+    ~SimBox();  // stops the thread and closes the master
+    SimBox(const SimBox&) = delete;
+    SimBox& operator=(const SimBox&) = delete;
+
+    const std::string& portPath() const;  // the slave's path, for the tool to open
+    void start();
+    void stop();
+
+    SimModel model() const;
+    void setModel(const SimModel& model);
+    SimFaults faults() const;
+    void setFaults(const SimFaults& faults);  // restarts the faults' generator from their seed
+    SimStats stats() const;
+    std::vector<uint8_t> firmwareReceived() const;  // the last complete image
+    ConfigBlockBytes storedConfig() const;
+
+    // One line per event (connection, status, transfer begun or completed, read), called on the
+    // box's thread with no lock held.
+    void setEventSink(EventSink sink);
+
+    // Closes the master as a pulled cable would; the box stays silent until destroyed. Returns
+    // when the master is closed.
+    void hangUp();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vek

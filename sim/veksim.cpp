@@ -1,0 +1,259 @@
+// veksim: the simulated box on a pseudo-terminal, for working with the tool without a box.
+#include <pthread.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "config/ConfigBlock.h"
+#include "config/Presets.h"
+#include "sim/SimBox.h"
+
+namespace vek {
+namespace {
+
+constexpr const char* kUsage = R"(usage: veksim [option...]
+Makes a simulated box on a pseudo-terminal, prints the slave's path on standard output and serves
+the tool until SIGINT or SIGTERM, logging its events on standard error.
+
+The box:
+  --mode boot|operating    mode it reports (default boot)
+  --hw N                   hardware type, version number a (default 3)
+  --fw C.D                 firmware version (default 2.30, so the tool uploads its image)
+  --id HEX24               identifier as shown, 24 hex digits (default 0011A2B344C5D6E78899FA0B)
+  --base ADDR              configuration base address, decimal or 0x hex (default 0)
+  --config default|invalid|FILE
+                           stored configuration: the default preset's block, all 0xFF, or the
+                           2032 bytes of FILE (default: default)
+  --interval MS            status interval (default 1000)
+Its faults (probabilities from 0 to 1, per frame sent):
+  --seed N                 seed of the fault generator (default 1)
+  --lose P                 reply not sent
+  --corrupt P              one byte of a reply changed
+  --split P                reply written in two parts
+  --split-gap MS           time between the two parts (default 20)
+  --garbage P              noise in front of a reply
+  --trailing P             noise after a reply
+  --nack P                 a transfer packet refused with a Nack
+  --delay MS               every reply this much later
+  --wrong-destination      replies addressed to the box itself
+  --faulty-statuses        the faults above hit statuses too
+  --silent-from N          transfer packets numbered N or higher go unanswered
+  --help                   this text
+)";
+
+struct Options {
+    SimModel model;
+    SimFaults faults;
+    uint8_t hardware = 3;
+    std::array<uint8_t, 2> firmware{2, 30};
+};
+
+[[noreturn]] void badArgument(const std::string& message) {
+    std::cerr << "veksim: " << message << "\nTry 'veksim --help'.\n";
+    std::exit(2);
+}
+
+uint32_t unsignedValue(const std::string& option, const std::string& text, uint32_t max) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || v > max)
+        badArgument(option + " wants a number from 0 to " + std::to_string(max) + ", not '" + text +
+                    "'");
+    return uint32_t(v);
+}
+
+double probability(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const double p = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(p >= 0 && p <= 1))
+        badArgument(option + " wants a probability from 0 to 1, not '" + text + "'");
+    return p;
+}
+
+std::array<uint8_t, 2> firmwareVersion(const std::string& text) {
+    const auto dot = text.find('.');
+    if (dot == std::string::npos)
+        badArgument("--fw wants C.D, not '" + text + "'");
+    return {uint8_t(unsignedValue("--fw", text.substr(0, dot), 255)),
+            uint8_t(unsignedValue("--fw", text.substr(dot + 1), 255))};
+}
+
+std::array<uint32_t, 3> identifier(const std::string& text) {
+    const bool hex =
+        text.size() == 24 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (!hex)
+        badArgument("--id wants 24 hex digits, not '" + text + "'");
+    std::array<uint32_t, 3> id{};
+    for (std::size_t w = 0; w < id.size(); ++w)
+        id[w] = uint32_t(std::stoul(text.substr(w * 8, 8), nullptr, 16));
+    return id;
+}
+
+// The block that the tool itself writes after its default preset.
+ConfigBlockBytes defaultPresetBlock() {
+    const auto encoded = encodeConfigBlock(presetPanel(defaultPreset()));
+    if (const auto* rejection = std::get_if<ConfigRejection>(&encoded)) {
+        std::cerr << "veksim: the default preset is refused: " << rejection->message << "\n";
+        std::exit(1);
+    }
+    return std::get<EncodedConfig>(encoded).block;
+}
+
+ConfigBlockBytes configuration(const std::string& text) {
+    if (text == "default")
+        return defaultPresetBlock();
+    ConfigBlockBytes block;
+    block.fill(0xFF);
+    if (text == "invalid")
+        return block;
+    std::ifstream file(text, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
+    if (!file.is_open() || bytes.size() != block.size())
+        badArgument("--config FILE must hold exactly " + std::to_string(block.size()) +
+                    " bytes: '" + text + "'");
+    std::copy(bytes.begin(), bytes.end(), block.begin());
+    return block;
+}
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    std::function<void(Options&, const std::string&)> apply;
+};
+
+const std::vector<OptionSpec>& optionSpecs() {
+    using O = Options;
+    using S = const std::string&;
+    static const std::vector<OptionSpec> specs{
+        {"--mode", true,
+         [](O& o, S v) {
+             if (v != "boot" && v != "operating")
+                 badArgument("--mode wants boot or operating, not '" + v + "'");
+             o.model.mode = v == "boot" ? 1 : 0;
+         }},
+        {"--hw", true, [](O& o, S v) { o.hardware = uint8_t(unsignedValue("--hw", v, 255)); }},
+        {"--fw", true, [](O& o, S v) { o.firmware = firmwareVersion(v); }},
+        {"--id", true, [](O& o, S v) { o.model.id = identifier(v); }},
+        {"--base", true,
+         [](O& o, S v) { o.model.configBase = unsignedValue("--base", v, 0xFFFFFFFF); }},
+        {"--config", true, [](O& o, S v) { o.model.store = configuration(v); }},
+        {"--interval", true,
+         [](O& o, S v) {
+             o.model.statusIntervalMs = int(unsignedValue("--interval", v, 3'600'000));
+             if (o.model.statusIntervalMs == 0)
+                 badArgument("--interval must be above 0");
+         }},
+        {"--seed", true, [](O& o, S v) { o.faults.seed = unsignedValue("--seed", v, 0xFFFFFFFF); }},
+        {"--lose", true, [](O& o, S v) { o.faults.loseReply = probability("--lose", v); }},
+        {"--corrupt", true, [](O& o, S v) { o.faults.corruptByte = probability("--corrupt", v); }},
+        {"--split", true, [](O& o, S v) { o.faults.splitReply = probability("--split", v); }},
+        {"--split-gap", true,
+         [](O& o, S v) { o.faults.splitGapMs = int(unsignedValue("--split-gap", v, 60'000)); }},
+        {"--garbage", true,
+         [](O& o, S v) { o.faults.garbageBefore = probability("--garbage", v); }},
+        {"--trailing", true,
+         [](O& o, S v) { o.faults.trailingBytes = probability("--trailing", v); }},
+        {"--nack", true, [](O& o, S v) { o.faults.nackInstead = probability("--nack", v); }},
+        {"--delay", true,
+         [](O& o, S v) { o.faults.delayMs = int(unsignedValue("--delay", v, 60'000)); }},
+        {"--wrong-destination", false, [](O& o, S) { o.faults.wrongDestination = true; }},
+        {"--faulty-statuses", false, [](O& o, S) { o.faults.statusesToo = true; }},
+        {"--silent-from", true,
+         [](O& o, S v) { o.faults.silentFromPacket = unsignedValue("--silent-from", v, 0xFFFF); }},
+    };
+    return specs;
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    o.model.store = defaultPresetBlock();
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        }
+        std::string value;
+        bool inlineValue = false;
+        if (const auto eq = arg.find('='); eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            inlineValue = true;
+        }
+        const auto& specs = optionSpecs();
+        const auto spec = std::find_if(specs.begin(), specs.end(),
+                                       [&](const OptionSpec& s) { return arg == s.name; });
+        if (spec == specs.end())
+            badArgument("unknown option '" + arg + "'");
+        if (spec->takesValue && !inlineValue) {
+            if (i + 1 >= argc)
+                badArgument(arg + " wants a value");
+            value = argv[++i];
+        } else if (!spec->takesValue && inlineValue) {
+            badArgument(arg + " takes no value");
+        }
+        spec->apply(o, value);
+    }
+    o.model.version = {o.hardware, 0, o.firmware[0], o.firmware[1]};
+    return o;
+}
+
+void logEvent(const std::string& event) {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+    std::tm local{};
+    localtime_r(&t, &local);
+    char stamp[16];
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+    std::fprintf(stderr, "veksim %s.%03d %s\n", stamp, int(ms.count() % 1000), event.c_str());
+}
+
+int run(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+
+    // The box's thread inherits the mask, so the signals come to sigwait alone.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    SimBox box(options.model, options.faults);
+    box.setEventSink(logEvent);
+    box.start();
+    std::cout << box.portPath() << std::endl;
+    std::cerr << "export VEKTOOL_PORTS=" << box.portPath() << std::endl;
+
+    int signal = 0;
+    sigwait(&signals, &signal);
+    box.stop();
+    logEvent(std::string("stopped by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    return 0;
+}
+
+}  // namespace
+}  // namespace vek
+
+int main(int argc, char** argv) {
+    try {
+        return vek::run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "veksim: " << e.what() << "\n";
+        return 1;
+    }
+}
