@@ -1,0 +1,21 @@
+#include <QApplication>
+#include <clocale>
+
+#include "app/Form1.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // The transfer number is drawn from the date and time as the user's locale writes them.
+    std::setlocale(LC_TIME, "");
+    QApplication::setApplicationDisplayName(QStringLiteral("Vek Tool"));
+    try {
+        vek::TForm1 form;
+        form.show();
+        app.exec();
+    } catch (const std::exception& e) {
+        vek::showStandardException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        vek::showStandardException(QString());
+    }
+    return 0;
+}

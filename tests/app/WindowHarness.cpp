@@ -1,0 +1,116 @@
+#include "WindowHarness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+namespace vek::testing {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "vektool-tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication instance(argc, argv);
+    return instance;
+}
+
+bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void spin(std::chrono::milliseconds duration) {
+    waitUntil([] { return false; }, duration);
+}
+
+Window::Window(TForm1Options options) {
+    app();
+    options.messageBox = [this](const MessageBoxRequest& request) {
+        messages.push_back(request);
+        return answer;
+    };
+    options.openUrl = [this](const QString& url) { opened.push_back(url); };
+    if (options.updateHost.isEmpty() || options.updateHost == kUpdateHost)
+        options.updateHost = QStringLiteral("127.0.0.1:9");  // never the real host from tests
+    form = std::make_unique<TForm1>(std::move(options));
+}
+
+void Window::connectTo(const std::string& port) {
+    form->ui.ComboBox1->clear();
+    form->ui.ComboBox1->addItem(QString::fromStdString(port));
+    form->ui.ComboBox1->setCurrentIndex(0);
+    pressConnection();
+}
+
+PtyPeer::PtyPeer() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    slave_ = ptsname(master_);
+    // Raw on the slave from the start, so that nothing the tool writes is translated.
+    const int s = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    tcgetattr(s, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(s, TCSANOW, &tio);
+    ::close(s);
+}
+
+PtyPeer::~PtyPeer() {
+    hangUp();
+}
+
+void PtyPeer::hangUp() {
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+void PtyPeer::write(const std::vector<uint8_t>& bytes) {
+    if (::write(master_, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+        throw std::runtime_error("short write to the pseudo-terminal");
+}
+
+std::vector<uint8_t> PtyPeer::drain(std::chrono::milliseconds settle) {
+    std::vector<uint8_t> out;
+    pollfd p{master_, POLLIN, 0};
+    while (::poll(&p, 1, int(settle.count())) > 0 && (p.revents & POLLIN)) {
+        uint8_t buf[4096];
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> splitFrames(const std::vector<uint8_t>& stream) {
+    std::vector<std::vector<uint8_t>> frames;
+    std::size_t i = 0;
+    while (i + kFrameOverhead <= stream.size()) {
+        const std::size_t size = readBE16(&stream[i + 3]) + kFrameOverhead;
+        if (i + size > stream.size())
+            break;
+        frames.emplace_back(stream.begin() + long(i), stream.begin() + long(i + size));
+        i += size;
+    }
+    return frames;
+}
+
+std::vector<uint8_t> ackFrame(uint16_t packetNo) {
+    const uint8_t payload[2] = {uint8_t(packetNo >> 8), uint8_t(packetNo)};
+    return encodePacket(Ack, payload, kBoxToTool);
+}
+
+}  // namespace vek::testing
