@@ -79,7 +79,8 @@ void UpDown::stepBy(int steps) {
 }
 
 bool UpDown::eventFilter(QObject* watched, QEvent* event) {
-    if (arrowKeys_ && watched == edit_ && event->type() == QEvent::KeyPress) {
+    // The type first: while the edit box is being destroyed it is no longer a QLineEdit.
+    if (event->type() == QEvent::KeyPress && arrowKeys_ && watched == edit_) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {
             stepBy(key == Qt::Key_Up ? 1 : -1);

@@ -1,5 +1,7 @@
 #include "WindowHarness.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -11,12 +13,36 @@
 
 namespace vek::testing {
 
+namespace {
+
+// The application lives until the tests have ended and is destroyed before the process exits, so
+// that Qt's own global objects are still there when it goes.
+class ApplicationEnvironment : public ::testing::Environment {
+  public:
+    QApplication& application() {
+        if (!app_)
+            app_ = std::make_unique<QApplication>(argc_, argv_);
+        return *app_;
+    }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    int argc_ = 1;
+    char name_[14] = "vektool-tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+ApplicationEnvironment* const kEnvironment = [] {
+    auto* environment = new ApplicationEnvironment;
+    ::testing::AddGlobalTestEnvironment(environment);
+    return environment;
+}();
+
+}  // namespace
+
 QApplication& app() {
-    static int argc = 1;
-    static char name[] = "vektool-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication instance(argc, argv);
-    return instance;
+    return kEnvironment->application();
 }
 
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
