@@ -113,6 +113,9 @@ class TForm1 : public QWidget {
   private:
     QMessageBox::StandardButton message(const MessageBoxRequest& request);
     static void processEvents();
+    // One tick of a stop-and-wait pacer: the next packet or a repeat, or the failure report.
+    void stepPacer(QTimer& timer, void (TForm1::*send)(), const QString& noConnectionTitle,
+                   const std::function<MessageBoxRequest()>& failure);
     // Runs an entry point that Qt calls; what escapes is shown, never thrown into the event loop.
     template <typename F>
     void guarded(F&& f);

@@ -157,37 +157,11 @@ void TForm1::RequestPackage() {
 }
 
 void TForm1::Timer3Timer() {
-    auto& t = transferState;
-    if (!VCP.Connected()) {
-        Timer3.stop();
-        processEvents();
-        ui.ProgressBar1->setValue(0);
-        message({QStringLiteral("ERRO #0x03"), QStringLiteral("Não há conexão ativa!")});
-        processEvents();
-        return;
-    }
-    if (t.ReplyFlag || t.PacketNo == 0) {
-        if ((t.PacketNo == 0 || t.AckedNo == t.PacketNo) && t.PacketNo < t.PacketCount)
-            ++t.PacketNo;
-        t.ReplyFlag = false;
-        t.RetryTicks = 0;
-        RequestPackage();
-    } else {
-        ++t.RetryTicks;
-    }
-    if (t.RetryTicks == 3 || t.RetryTicks == 5 || t.RetryTicks == 7)
-        RequestPackage();
-    if (t.RetryTicks == 10) {
-        Timer3.stop();
-        processEvents();
-        message({QStringLiteral("ERRO #0x04"), QStringLiteral("A operação não pode ser concluida!"),
-                 QMessageBox::Warning, QMessageBox::Ok});
-        ui.ProgressBar1->setValue(0);
-        return;
-    }
-    if (t.PacketNo == 1 && !Timer3.isActive())
-        Timer3.start();
-    processEvents();
+    stepPacer(Timer3, &TForm1::RequestPackage, QStringLiteral("ERRO #0x03"), [] {
+        return MessageBoxRequest{QStringLiteral("ERRO #0x04"),
+                                 QStringLiteral("A operação não pode ser concluida!"),
+                                 QMessageBox::Warning, QMessageBox::Ok};
+    });
 }
 
 void TForm1::applyReadBack() {

@@ -29,13 +29,14 @@ void TForm1::SendPackage() {
     processEvents();
 }
 
-void TForm1::Timer1Timer() {
+void TForm1::stepPacer(QTimer& timer, void (TForm1::*send)(), const QString& noConnectionTitle,
+                       const std::function<MessageBoxRequest()>& failure) {
     auto& t = transferState;
     if (!VCP.Connected()) {
-        Timer1.stop();
+        timer.stop();
         processEvents();
         ui.ProgressBar1->setValue(0);
-        message({QStringLiteral("ERRO #0x01"), QStringLiteral("Não há conexão ativa!")});
+        message({noConnectionTitle, QStringLiteral("Não há conexão ativa!")});
         processEvents();
         return;
     }
@@ -46,25 +47,33 @@ void TForm1::Timer1Timer() {
         // the send is not forgotten afterwards.
         t.ReplyFlag = false;
         t.RetryTicks = 0;
-        SendPackage();
+        (this->*send)();
     } else {
         ++t.RetryTicks;
     }
     if (t.RetryTicks == 3 || t.RetryTicks == 5 || t.RetryTicks == 7)
-        SendPackage();
+        (this->*send)();
     if (t.RetryTicks == 10) {
-        Timer1.stop();
+        timer.stop();
         processEvents();
-        message({QStringLiteral("ERRO #0x02"),
-                 QString::asprintf("A operação não foi concluida!\r\nNacks = %d\r\nCode10 = "
-                                   "%d\r\nCode15 = %d\r\nCode20 = %d",
-                                   t.Nacks, t.Code10, t.Code15, t.Code20)});
+        message(failure());
         ui.ProgressBar1->setValue(0);
         return;
     }
-    if (t.PacketNo == 1 && !Timer1.isActive())
-        Timer1.start();
+    if (t.PacketNo == 1 && !timer.isActive())
+        timer.start();
     processEvents();
+}
+
+void TForm1::Timer1Timer() {
+    stepPacer(Timer1, &TForm1::SendPackage, QStringLiteral("ERRO #0x01"), [this] {
+        const auto& t = transferState;
+        return MessageBoxRequest{
+            QStringLiteral("ERRO #0x02"),
+            QString::asprintf("A operação não foi concluida!\r\nNacks = %d\r\nCode10 = "
+                              "%d\r\nCode15 = %d\r\nCode20 = %d",
+                              t.Nacks, t.Code10, t.Code15, t.Code20)};
+    });
 }
 
 void TForm1::B_FwTxClick() {
