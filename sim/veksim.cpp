@@ -129,16 +129,16 @@ ConfigBlockBytes configuration(const std::string& text) {
     return block;
 }
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
     std::function<void(Options&, const std::string&)> apply;
 };
 
-const std::vector<OptionSpec>& optionSpecs() {
+const std::vector<OptionRule>& optionRules() {
     using O = Options;
     using S = const std::string&;
-    static const std::vector<OptionSpec> specs{
+    static const std::vector<OptionRule> rules{
         {"--mode", true,
          [](O& o, S v) {
              if (v != "boot" && v != "operating")
@@ -175,7 +175,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"--silent-from", true,
          [](O& o, S v) { o.faults.silentFromPacket = unsignedValue("--silent-from", v, 0xFFFF); }},
     };
-    return specs;
+    return rules;
 }
 
 Options parse(int argc, char** argv) {
@@ -194,19 +194,19 @@ Options parse(int argc, char** argv) {
             arg.resize(eq);
             inlineValue = true;
         }
-        const auto& specs = optionSpecs();
-        const auto spec = std::find_if(specs.begin(), specs.end(),
-                                       [&](const OptionSpec& s) { return arg == s.name; });
-        if (spec == specs.end())
+        const auto& rules = optionRules();
+        const auto rule = std::find_if(rules.begin(), rules.end(),
+                                       [&](const OptionRule& s) { return arg == s.name; });
+        if (rule == rules.end())
             badArgument("unknown option '" + arg + "'");
-        if (spec->takesValue && !inlineValue) {
+        if (rule->takesValue && !inlineValue) {
             if (i + 1 >= argc)
                 badArgument(arg + " wants a value");
             value = argv[++i];
-        } else if (!spec->takesValue && inlineValue) {
+        } else if (!rule->takesValue && inlineValue) {
             badArgument(arg + " takes no value");
         }
-        spec->apply(o, value);
+        rule->apply(o, value);
     }
     o.model.version = {o.hardware, 0, o.firmware[0], o.firmware[1]};
     return o;
