@@ -93,6 +93,9 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     Timer1.setInterval(500);
     Timer2.setInterval(50);
     Timer3.setInterval(100);
+    // The repeats fall on whole ticks: a coarse timer's 5% slack would add up over ten of them.
+    Timer1.setTimerType(Qt::PreciseTimer);
+    Timer3.setTimerType(Qt::PreciseTimer);
     Timer4.setInterval(1000);
     Timer5.setInterval(10);
     connectHandlers();

@@ -24,6 +24,16 @@ bool isEmptySlot(const fs::path& entry) {
     return type >> portType && portType == 0;
 }
 
+// A folder named in VEKTOOL_PORTS stands for the devices in it, so that a simulated box that comes
+// back under a new name shows up in the list as a replugged one does.
+void addFolderPorts(const std::string& folder, std::vector<std::string>& ports) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (std::filesystem::is_character_file(entry.path(), error))
+            ports.push_back(entry.path().string());
+    }
+}
+
 void addEnvironmentPorts(std::vector<std::string>& ports) {
     const char* named = std::getenv("VEKTOOL_PORTS");
     if (named == nullptr)
@@ -32,7 +42,10 @@ void addEnvironmentPorts(std::vector<std::string>& ports) {
     for (size_t begin = 0; begin <= all.size();) {
         const size_t end = std::min(all.find(':', begin), all.size());
         const std::string item = all.substr(begin, end - begin);
-        if (item.starts_with('/'))
+        std::error_code error;
+        if (item.starts_with('/') && std::filesystem::is_directory(item, error))
+            addFolderPorts(item, ports);
+        else if (item.starts_with('/'))
             ports.push_back(item);
         begin = end + 1;
     }

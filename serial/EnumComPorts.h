@@ -7,8 +7,8 @@ namespace vek {
 
 // Replaces list by the serial ports present: the tty devices backed by hardware under
 // /sys/class/tty (as device names, "ttyACM0"), plus the absolute paths named in VEKTOOL_PORTS
-// (separated by ":"), sorted without regard to case. EComPort 23 when the device list cannot be
-// read; list is then left as it was.
+// (separated by ":"; a folder stands for the devices in it), sorted without regard to case.
+// EComPort 23 when the device list cannot be read; list is then left as it was.
 void EnumComPorts(std::vector<std::string>& list);
 
 }  // namespace vek

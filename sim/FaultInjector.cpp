@@ -12,6 +12,14 @@ constexpr uint32_t kMaxNoise = 8;
 void FaultInjector::setFaults(const SimFaults& faults) {
     faults_ = faults;
     rng_.seed(faults.seed);
+    hungUp_ = false;
+}
+
+bool FaultInjector::hangsUpAt(uint32_t packetNo) {
+    if (hungUp_ || faults_.hangUpAtPacket == 0 || packetNo != faults_.hangUpAtPacket)
+        return false;
+    hungUp_ = true;
+    return true;
 }
 
 bool FaultInjector::chance(double probability) {

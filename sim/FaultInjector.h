@@ -29,6 +29,9 @@ class FaultInjector {
 
     // True with the given probability; draws nothing for 0 or 1.
     bool chance(double probability);
+    // True the first time the hang-up packet comes after the faults were set: a box that comes
+    // back takes the whole transfer again.
+    bool hangsUpAt(uint32_t packetNo);
 
     // The writes for a frame of type and payload; replies take every fault, statuses only
     // when statusesToo is set.
@@ -40,6 +43,7 @@ class FaultInjector {
 
     SimFaults faults_;
     std::mt19937 rng_;
+    bool hungUp_ = false;
 };
 
 }  // namespace vek

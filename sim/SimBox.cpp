@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -122,6 +123,8 @@ struct SimBox::Impl {
     void run();
     void wakeUp();
     void serveHangUp();
+    void dropOff(const std::string& event);
+    void comeBackIfDue(SimClock::time_point now);
     void closeMaster();
     bool slaveOpen() const;
     int pollTimeout(SimClock::time_point now) const;
@@ -157,6 +160,7 @@ struct SimBox::Impl {
     std::deque<TimedWrite> out;
     std::size_t outWritten = 0;  // bytes of out.front() already written
     bool connected = false;
+    std::optional<SimClock::time_point> comeBackAt;  // a new port after a faulty hang-up
     SimClock::time_point lastToolFrame{}, lastRx{}, nextStatus{};
 };
 
@@ -186,11 +190,47 @@ void SimBox::Impl::serveHangUp() {
         if (!hangUpWanted)
             return;
         hangUpWanted = false;
+    }
+    dropOff("hung up");
+}
+
+// The master goes as with a pulled cable, and may come back as another port, as a box that
+// reboots gets a new device node while the tool still holds the old one.
+void SimBox::Impl::dropOff(const std::string& event) {
+    int comeBackMs;
+    {
+        std::lock_guard lock(mu);
         closeMaster();
+        comeBackMs = injector.faults().comeBackAfterMs;
     }
     connected = false;
     out.clear();
-    emit("hung up");
+    outWritten = 0;
+    rx.clear();
+    if (comeBackMs >= 0)
+        comeBackAt = SimClock::now() + std::chrono::milliseconds(comeBackMs);
+    emit(event);
+}
+
+void SimBox::Impl::comeBackIfDue(SimClock::time_point now) {
+    if (!comeBackAt || now < *comeBackAt)
+        return;
+    comeBackAt.reset();
+    std::string newPath;
+    Fd newMaster;
+    try {
+        newMaster = openMaster(newPath);
+    } catch (const std::system_error& e) {
+        emit(std::string("could not come back: ") + e.what());
+        return;
+    }
+    watch = watchOpens(newPath);
+    {
+        std::lock_guard lock(mu);
+        master = std::move(newMaster);
+        path = newPath;
+    }
+    emit("came back on " + newPath);
 }
 
 bool SimBox::Impl::slaveOpen() const {
@@ -199,6 +239,8 @@ bool SimBox::Impl::slaveOpen() const {
 }
 
 int SimBox::Impl::pollTimeout(SimClock::time_point now) const {
+    if (comeBackAt)
+        return millisecondsUntil(*comeBackAt, now);
     if (!connected)
         return watch.valid() || !master.valid() ? -1 : int(kProbeInterval.count());
     SimClock::time_point at = nextStatus;
@@ -261,6 +303,10 @@ void SimBox::Impl::handleFrames(SimClock::time_point now) {
             outcome = responder.handle(frame->type, frame->payload, injector);
             for (const SimReply& reply : outcome.replies)
                 queue(injector.shape(reply.type, reply.payload, true, now));
+        }
+        if (outcome.hangUp) {
+            dropOff(outcome.event);
+            return;
         }
         if (!outcome.event.empty())
             emit(outcome.event);
@@ -354,6 +400,7 @@ void SimBox::Impl::run() {
             break;
 
         const SimClock::time_point now = SimClock::now();
+        comeBackIfDue(now);
         if (!connected && master.valid() && slaveOpen())
             onConnected(now);
         if (!connected)
@@ -375,7 +422,8 @@ SimBox::~SimBox() {
     stop();
 }
 
-const std::string& SimBox::portPath() const {
+std::string SimBox::portPath() const {
+    std::lock_guard lock(impl_->mu);
     return impl_->path;
 }
 

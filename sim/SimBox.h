@@ -35,7 +35,7 @@ class SimBox {
     SimBox(const SimBox&) = delete;
     SimBox& operator=(const SimBox&) = delete;
 
-    const std::string& portPath() const;  // the slave's path, for the tool to open
+    std::string portPath() const;  // the slave's path, for the tool to open; new after coming back
     void start();
     void stop();
 
@@ -51,8 +51,8 @@ class SimBox {
     // box's thread with no lock held.
     void setEventSink(EventSink sink);
 
-    // Closes the master as a pulled cable would; the box stays silent until destroyed. Returns
-    // when the master is closed.
+    // Closes the master as a pulled cable would; the box stays silent until destroyed (or, with
+    // the fault comeBackAfterMs, comes back as a new port). Returns when the master is closed.
     void hangUp();
 
   private:

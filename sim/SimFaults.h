@@ -20,7 +20,9 @@ struct SimFaults {
     bool wrongDestination = false;  // frames addressed to the box itself
     bool statusesToo = false;       // the frame faults hit statuses, not only replies
     uint32_t silentFromPacket =
-        0;  // transfer packets numbered this or higher go unanswered; 0 none
+        0;                        // transfer packets numbered this or higher go unanswered; 0 none
+    uint32_t hangUpAtPacket = 0;  // the cable is pulled when this transfer packet comes; 0 never
+    int comeBackAfterMs = -1;     // after a hang-up, a new port this much later; -1 never
 };
 
 }  // namespace vek

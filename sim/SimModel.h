@@ -32,12 +32,15 @@ struct SimStats {
     int fwRepeatsSeen = 0;      // packets received again and re-acknowledged
     int configPacketsAccepted = 0;
     int configRepeatsSeen = 0;
+    int fwPacketsReceived = 0;  // every copy, repeats included
+    int configPacketsReceived = 0;
     int packetsIgnored = 0;  // transfer packets out of order, malformed or met with silence
     int configReadRequests = 0;
     int nacksSent = 0;
     int jumps = 0;
     int firmwareImagesCompleted = 0;
     int configWritesCompleted = 0;
+    int hangUps = 0;                    // asked for by the faults
     std::vector<uint32_t> readOffsets;  // block offset and count of every ConfigRead request
     std::vector<uint32_t> readCounts;
 };

@@ -71,11 +71,16 @@ SimOutcome SimResponder::onTransferPacket(uint8_t kind, std::span<const uint8_t>
         ++stats_.packetsIgnored;
         return {};
     }
+    ++(kind == FwData ? stats_.fwPacketsReceived : stats_.configPacketsReceived);
     const uint16_t transferNo = readBE16(&payload[0]);
     const uint16_t n = readBE16(&payload[2]);
     const uint16_t count = readBE16(&payload[4]);
     const auto data = payload.subspan(kTransferHeader);
     const SimFaults& f = faults.faults();
+    if (faults.hangsUpAt(n)) {
+        ++stats_.hangUps;
+        return {{}, format("hung up at %s packet %u", kindName(kind), n), true};
+    }
     if (f.silentFromPacket != 0 && n >= f.silentFromPacket) {
         ++stats_.packetsIgnored;
         return {};

@@ -22,6 +22,7 @@ struct SimReply {
 struct SimOutcome {
     std::vector<SimReply> replies;
     std::string event;
+    bool hangUp = false;  // the box drops off the bus instead of answering
 };
 
 // The box's side of the protocol with no I/O: the status it reports, the reassembly of

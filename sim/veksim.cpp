@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -51,12 +52,17 @@ Its faults (probabilities from 0 to 1, per frame sent):
   --wrong-destination      replies addressed to the box itself
   --faulty-statuses        the faults above hit statuses too
   --silent-from N          transfer packets numbered N or higher go unanswered
+  --hang-up-at N           the cable is pulled when transfer packet N comes (once)
+  --come-back MS           after a hang-up, the box comes back as a new port MS later
+  --port-dir DIR           keeps a link to the current port in DIR (box0, box1 after coming
+                           back...); start the tool with VEKTOOL_PORTS=DIR to follow it
   --help                   this text
 )";
 
 struct Options {
     SimModel model;
     SimFaults faults;
+    std::string portDir;
     uint8_t hardware = 3;
     std::array<uint8_t, 2> firmware{2, 30};
 };
@@ -174,6 +180,13 @@ const std::vector<OptionRule>& optionRules() {
         {"--faulty-statuses", false, [](O& o, S) { o.faults.statusesToo = true; }},
         {"--silent-from", true,
          [](O& o, S v) { o.faults.silentFromPacket = unsignedValue("--silent-from", v, 0xFFFF); }},
+        {"--hang-up-at", true,
+         [](O& o, S v) { o.faults.hangUpAtPacket = unsignedValue("--hang-up-at", v, 0xFFFF); }},
+        {"--come-back", true,
+         [](O& o, S v) {
+             o.faults.comeBackAfterMs = int(unsignedValue("--come-back", v, 60'000));
+         }},
+        {"--port-dir", true, [](O& o, S v) { o.portDir = v; }},
     };
     return rules;
 }
@@ -223,6 +236,38 @@ void logEvent(const std::string& event) {
     std::fprintf(stderr, "veksim %s.%03d %s\n", stamp, int(ms.count() % 1000), event.c_str());
 }
 
+// The links in --port-dir: one to the port the box is on now, renamed each time it comes back.
+class PortLinks {
+  public:
+    explicit PortLinks(std::string dir) : dir_(std::move(dir)) {}
+    ~PortLinks() { remove(); }
+    PortLinks(const PortLinks&) = delete;
+    PortLinks& operator=(const PortLinks&) = delete;
+
+    void point(const std::string& port) {
+        if (dir_.empty())
+            return;
+        remove();
+        std::error_code error;
+        std::filesystem::create_directories(dir_, error);
+        current_ = dir_ + "/box" + std::to_string(count_++);
+        std::filesystem::create_symlink(port, current_, error);
+        if (error)
+            logEvent("cannot link " + current_ + ": " + error.message());
+    }
+
+  private:
+    void remove() {
+        std::error_code error;
+        if (!current_.empty())
+            std::filesystem::remove(current_, error);
+    }
+
+    std::string dir_;
+    std::string current_;
+    int count_ = 0;
+};
+
 int run(int argc, char** argv) {
     const Options options = parse(argc, argv);
 
@@ -234,10 +279,21 @@ int run(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     SimBox box(options.model, options.faults);
-    box.setEventSink(logEvent);
+    PortLinks links(options.portDir);
+    links.point(box.portPath());
+    const std::string cameBack = "came back on ";
+    box.setEventSink([&](const std::string& event) {
+        logEvent(event);
+        if (event.starts_with(cameBack)) {
+            const std::string port = event.substr(cameBack.size());
+            links.point(port);
+            std::cout << port << std::endl;
+        }
+    });
     box.start();
     std::cout << box.portPath() << std::endl;
-    std::cerr << "export VEKTOOL_PORTS=" << box.portPath() << std::endl;
+    std::cerr << "export VEKTOOL_PORTS="
+              << (options.portDir.empty() ? box.portPath() : options.portDir) << std::endl;
 
     int signal = 0;
     sigwait(&signals, &signal);
