@@ -10,16 +10,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<uint8_t> statusFrame(uint8_t mode, std::array<uint8_t, 4> version, uint32_t base = 0) {
-    std::vector<uint8_t> payload(kStatusPayloadSize, 0);
-    payload[0] = mode;
-    for (int i = 0; i < 12; ++i)
-        payload[1 + i] = uint8_t(0x10 + i);
-    std::copy(version.begin(), version.end(), payload.begin() + 37);
-    writeBE32(&payload[41], base);
-    return encodePacket(Status, payload, kBoxToTool);
-}
-
 uint16_t packetNumberOf(const std::vector<uint8_t>& frame) {
     return readBE16(&frame[7]);
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -134,9 +135,25 @@ std::vector<std::vector<uint8_t>> splitFrames(const std::vector<uint8_t>& stream
     return frames;
 }
 
+std::vector<uint8_t> statusFrame(uint8_t mode, std::array<uint8_t, 4> version, uint32_t base) {
+    std::vector<uint8_t> payload(kStatusPayloadSize, 0);
+    payload[0] = mode;
+    for (int i = 0; i < 12; ++i)
+        payload[1 + i] = uint8_t(0x10 + i);
+    std::copy(version.begin(), version.end(), payload.begin() + 37);
+    writeBE32(&payload[41], base);
+    return encodePacket(Status, payload, kBoxToTool);
+}
+
 std::vector<uint8_t> ackFrame(uint16_t packetNo) {
     const uint8_t payload[2] = {uint8_t(packetNo >> 8), uint8_t(packetNo)};
     return encodePacket(Ack, payload, kBoxToTool);
+}
+
+std::chrono::milliseconds processCpuTime() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return std::chrono::milliseconds(t.tv_sec * 1000 + t.tv_nsec / 1'000'000);
 }
 
 }  // namespace vek::testing

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -56,6 +57,10 @@ class PtyPeer {
 // Splits a byte stream of the tool's frames into frames.
 std::vector<std::vector<uint8_t>> splitFrames(const std::vector<uint8_t>& stream);
 
+std::vector<uint8_t> statusFrame(uint8_t mode, std::array<uint8_t, 4> version, uint32_t base = 0);
 std::vector<uint8_t> ackFrame(uint16_t packetNo);
+
+// The process's CPU time so far, all threads.
+std::chrono::milliseconds processCpuTime();
 
 }  // namespace vek::testing
