@@ -25,6 +25,10 @@ namespace vek {
 namespace {
 
 constexpr int kBoxBaudRate = 3686400;
+constexpr int kProgressFrameMs = 16;  // about a display's refresh
+constexpr Qt::WindowFlags kWindowFlags = Qt::Dialog | Qt::CustomizeWindowHint |
+                                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                         Qt::WindowCloseButtonHint;
 
 // Older copies of the tool that a previous installation may have left beside it.
 constexpr std::array kOldCopies{"VekTool v2.35.A.exe", "VekTool v2.36.B.exe", "VekTool v2.36.C.exe",
@@ -68,7 +72,9 @@ void showStandardException(const QString& messageText) {
 }
 
 TForm1::TForm1(TForm1Options options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)) {
+    // The flags are given before any child exists: set later, they re-parent the window and
+    // re-polish every control, which doubled the start-up time.
+    : QWidget(parent, kWindowFlags), options_(std::move(options)) {
     ui.setupUi(this);
     if (options_.executableDir.isEmpty())
         options_.executableDir = QCoreApplication::applicationDirPath();
@@ -80,8 +86,6 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
         };
     CppWebBrowser1.openExternally = options_.openUrl;
 
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(557, 742);
     setWindowIcon(applicationIcon());
 
@@ -89,6 +93,21 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     VCP.Buffer = {4096, 4096};
     VCP.Timeouts = {200, 100, 100, 2, 2};
     VCP.OnRxChar = [this](QObject*, int count) { guarded([&] { VCPRxChar(count); }); };
+
+    // The bar follows every packet but paints at most once a display frame: a paint for each
+    // of an upload's 1,833 positions would cost more than the exchanges themselves. The first
+    // change of a frame paints at once, later ones are shown when the frame ends.
+    auto* frame = new QTimer(this);
+    frame->setSingleShot(true);
+    frame->setInterval(kProgressFrameMs);
+    QProgressBar* bar = ui.ProgressBar1;
+    connect(frame, &QTimer::timeout, bar, [bar] { bar->setUpdatesEnabled(true); });
+    connect(bar, &QProgressBar::valueChanged, frame, [bar, frame] {
+        if (frame->isActive())
+            bar->setUpdatesEnabled(false);
+        else
+            frame->start();
+    });
 
     Timer1.setInterval(500);
     Timer2.setInterval(50);

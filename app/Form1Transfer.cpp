@@ -47,7 +47,18 @@ void TForm1::stepPacer(QTimer& timer, void (TForm1::*send)(), const QString& noC
         // the send is not forgotten afterwards.
         t.ReplyFlag = false;
         t.RetryTicks = 0;
-        (this->*send)();
+        // The first send lets the event loop run, and an answer handled there must find the pacer
+        // running, or it would wait for the first tick. A send that fails leaves it as it was.
+        const bool starts = t.PacketNo == 1 && !timer.isActive();
+        if (starts)
+            timer.start();
+        try {
+            (this->*send)();
+        } catch (...) {
+            if (starts)
+                timer.stop();
+            throw;
+        }
     } else {
         ++t.RetryTicks;
     }

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "bench/Figures.h"
+#include "config/ConfigBlock.h"
+#include "sim/SimModel.h"
+
+namespace vek::bench {
+
+// The flows measured, each against a simulated box of its own with no added delay.
+enum class Flow { FirmwareUpload, ConfigRead, ConfigWrite };
+
+// A box that wants the carried firmware, or one that is current and holds a valid configuration.
+SimModel outdatedBox();
+SimModel currentBox();
+ConfigBlockBytes defaultConfig();
+
+// The same exchanges with the same frames by a plain blocking loop on the pseudo-terminal: write
+// a frame, read the answer. No window, no thread of its own, no event loop.
+RunFigures bareRun(Flow flow);
+
+// The real window offscreen: the upload from its first packet to its success line; the read from
+// its first request to its success line, then the write of what was read, on the same connection.
+RunFigures windowUpload();
+struct ConfigRunFigures {
+    RunFigures read, write;
+};
+ConfigRunFigures windowConfigReadAndWrite();
+
+}  // namespace vek::bench

@@ -1,0 +1,228 @@
+// Measures the link's flows through the real window against a blocking loop, and the start-up of
+// the tool against an empty Qt window. Prints its tables; not a test, it judges nothing.
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "bench/Flows.h"
+#include "bench/Startup.h"
+#include "sim/SimBox.h"
+
+namespace vek::bench {
+namespace {
+
+constexpr double kUploadWireLimitS = 0.36;  // the image's own time on the line
+
+struct Options {
+    int runs = 5;
+    std::string tool = VEK_BENCH_TOOL;
+    std::string minimal = VEK_BENCH_MINIMAL;
+    bool startup = true;
+    bool flows = true;
+    bool bare = true;  // off: the window's flows alone, for a profiler
+};
+
+Options parse(int argc, char* argv[]) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--runs" && hasValue) {
+            o.runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--tool" && hasValue) {
+            o.tool = argv[++i];
+        } else if (arg == "--minimal" && hasValue) {
+            o.minimal = argv[++i];
+        } else if (arg == "--no-startup") {
+            o.startup = false;
+        } else if (arg == "--startup-only") {
+            o.flows = false;
+        } else if (arg == "--window-only") {
+            o.bare = false;
+            o.startup = false;
+        } else {
+            std::fprintf(stderr,
+                         "usage: vekbench [--runs N] [--tool PATH] [--minimal PATH] "
+                         "[--no-startup | --startup-only | --window-only]\n");
+            std::exit(2);
+        }
+    }
+    return o;
+}
+
+struct Series {
+    std::vector<RunFigures> runs;
+    std::string failure;
+    void add(const RunFigures& run) {
+        if (run.ok)
+            runs.push_back(run);
+        else if (failure.empty())
+            failure = run.failure;
+    }
+    template <typename F>
+    Spread of(F field) const {
+        std::vector<double> values;
+        for (const RunFigures& r : runs)
+            values.push_back(field(r));
+        return spreadOf(values);
+    }
+    Spread wall() const {
+        return of([](const RunFigures& r) { return r.wallS; });
+    }
+    Spread cpu() const {
+        return of([](const RunFigures& r) { return r.cpuS; });
+    }
+    double switchesPerExchange() const {
+        return of([](const RunFigures& r) { return double(r.switches) / r.exchanges; }).median;
+    }
+    int exchanges() const { return runs.empty() ? 0 : runs.front().exchanges; }
+    double wire() const { return runs.empty() ? 0 : wireSeconds(runs.front().wireBytes); }
+};
+
+void printFlowRow(const char* flow, const char* how, const Series& s, const Series* bare) {
+    if (s.runs.empty()) {
+        std::printf("%-15s %-7s FAILED: %s\n", flow, how, s.failure.c_str());
+        return;
+    }
+    const Spread wall = s.wall();
+    const Spread cpu = s.cpu();
+    char ratio[16] = "";
+    if (bare && !bare->runs.empty())
+        std::snprintf(ratio, sizeof ratio, "%.2f", wall.median / bare->wall().median);
+    std::printf("%-15s %-7s %5d %9.1f %8.1f-%-8.1f %9.1f %9.1f %8.2f %9.1f %7s %9.4f %6.2f\n", flow,
+                how, s.exchanges(), wall.median * 1e3, wall.min * 1e3, wall.max * 1e3,
+                wall.median / s.exchanges() * 1e6, cpu.median * 1e3, cpu.median / wall.median,
+                s.switchesPerExchange(), ratio, s.wire(), wall.median / s.wire());
+    if (!s.failure.empty())
+        std::printf("%-15s %-7s (a run failed: %s)\n", "", "", s.failure.c_str());
+}
+
+void runFlows(const Options& o) {
+    Series bareUpload, windowUploads, bareRead, windowRead, bareWrite, windowWrite;
+    for (int r = 0; r < o.runs; ++r) {
+        // Interleaved, so that a drift of the machine's load hits both sides alike.
+        if (o.bare)
+            bareUpload.add(bareRun(Flow::FirmwareUpload));
+        windowUploads.add(windowUpload());
+        if (o.bare) {
+            bareRead.add(bareRun(Flow::ConfigRead));
+            bareWrite.add(bareRun(Flow::ConfigWrite));
+        }
+        const ConfigRunFigures config = windowConfigReadAndWrite();
+        windowRead.add(config.read);
+        windowWrite.add(config.write);
+        std::fprintf(stderr, "run %d of %d done\n", r + 1, o.runs);
+    }
+
+    std::printf("\nLink flows against the simulated box on a pseudo-terminal, no added delay\n");
+    std::printf(
+        "%d runs each, %u cores; times in ms unless marked; window = the real window "
+        "offscreen, bare = blocking write/read loop\n",
+        o.runs, std::thread::hardware_concurrency());
+    std::printf("%-15s %-7s %5s %9s %17s %9s %9s %8s %9s %7s %9s %6s\n", "flow", "path", "exch",
+                "wall med", "wall min-max", "us/exch", "cpu med", "cpu/wall", "csw/exch", "vs bare",
+                "line s", "vs line");
+    printFlowRow("firmware upload", "bare", bareUpload, nullptr);
+    printFlowRow("firmware upload", "window", windowUploads, &bareUpload);
+    printFlowRow("config read", "bare", bareRead, nullptr);
+    printFlowRow("config read", "window", windowRead, &bareRead);
+    printFlowRow("config write", "bare", bareWrite, nullptr);
+    printFlowRow("config write", "window", windowWrite, &bareWrite);
+    std::printf(
+        "line s: the flow's own time on the 3,686,400 baud line (the image's: %.2f s "
+        "limit); cpu: the whole process, box thread included; csw: context switches\n",
+        kUploadWireLimitS);
+    if (!windowUploads.runs.empty() && !bareUpload.runs.empty()) {
+        const double window = windowUploads.wall().median;
+        const double bare = bareUpload.wall().median;
+        std::printf(
+            "upload targets: window <= 2 x bare: %.2f x (%s); window < 0.09 s: %.3f s "
+            "(%s)\n",
+            window / bare, window <= 2 * bare ? "met" : "NOT met", window,
+            window < 0.09 ? "met" : "NOT met");
+    }
+}
+
+void printStartupRow(const char* name, const std::vector<StartupFigures>& runs,
+                     const std::string& failure) {
+    if (runs.empty()) {
+        std::printf("%-16s FAILED: %s\n", name, failure.c_str());
+        return;
+    }
+    std::vector<double> shown, peak, cpu;
+    for (const StartupFigures& f : runs) {
+        shown.push_back(f.shownS);
+        peak.push_back(double(f.peakKiB));
+        cpu.push_back(f.cpuS);
+    }
+    const Spread s = spreadOf(shown);
+    std::printf("%-16s %9.1f %8.1f-%-8.1f %9.1f %10.1f\n", name, s.median * 1e3, s.min * 1e3,
+                s.max * 1e3, spreadOf(cpu).median * 1e3, spreadOf(peak).median / 1024);
+}
+
+void runStartup(const Options& o) {
+    // The port list has one entry to fill: a simulated box's port.
+    SimBox box;
+    box.start();
+    const std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
+                                       "VEKTOOL_PORTS=" + box.portPath()};
+    std::vector<StartupFigures> tool, minimal;
+    std::string toolFailure, minimalFailure;
+    // One start of each first, to fill the caches; not counted.
+    startOnce(o.tool, env);
+    startOnce(o.minimal, env);
+    for (int r = 0; r < o.runs; ++r) {
+        for (auto [program, into, failure] : {std::tuple{&o.tool, &tool, &toolFailure},
+                                              std::tuple{&o.minimal, &minimal, &minimalFailure}}) {
+            const StartupFigures f = startOnce(*program, env);
+            if (f.ok)
+                into->push_back(f);
+            else if (failure->empty())
+                *failure = f.failure;
+        }
+    }
+    std::printf(
+        "\nStart-up: from the spawn to the window shown with the port list filled "
+        "(offscreen), %d runs each, median\n",
+        o.runs);
+    std::printf("%-16s %9s %17s %9s %10s\n", "program", "shown ms", "shown min-max", "cpu ms",
+                "peak MiB");
+    printStartupRow("vektool", tool, toolFailure);
+    printStartupRow("empty Qt window", minimal, minimalFailure);
+    if (!tool.empty() && !minimal.empty()) {
+        auto median = [](const std::vector<StartupFigures>& runs, auto field) {
+            std::vector<double> v;
+            for (const StartupFigures& f : runs)
+                v.push_back(field(f));
+            return spreadOf(v).median;
+        };
+        const double ratio = median(tool, [](auto& f) { return f.shownS; }) /
+                             median(minimal, [](auto& f) { return f.shownS; });
+        const double extraMiB = (median(tool, [](auto& f) { return double(f.peakKiB); }) -
+                                 median(minimal, [](auto& f) { return double(f.peakKiB); })) /
+                                1024;
+        std::printf(
+            "start-up targets: time <= 1.3 x: %.2f x (%s); peak memory <= +15 MiB: "
+            "%+.1f MiB (%s)\n",
+            ratio, ratio <= 1.3 ? "met" : "NOT met", extraMiB, extraMiB <= 15 ? "met" : "NOT met");
+    }
+}
+
+}  // namespace
+}  // namespace vek::bench
+
+int main(int argc, char* argv[]) {
+    const vek::bench::Options options = vek::bench::parse(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    if (options.flows)
+        vek::bench::runFlows(options);
+    if (options.startup)
+        vek::bench::runStartup(options);
+    return 0;
+}
