@@ -85,8 +85,13 @@ TEST(ServiceVisit, ACurrentBoxIsReadInFiveRequestsAndAnEditIsStoredExactly) {
 
     v.w.edit("ED_VMX")->setText("100");
     v.w.check("CB_BZ_VMX_WH")->setChecked(true);
+    // A box that answers at once is paced by its answers alone: the write must not wait for
+    // the pacer's first tick, half a second away.
+    int ticks = 0;
+    QObject::connect(&v.f.Timer1, &QTimer::timeout, [&] { ++ticks; });
     v.f.ui.B_SetConfig->click();
     ASSERT_TRUE(v.waitForLine("Atualização concluída com sucesso!"));
+    EXPECT_EQ(ticks, 0);
     PanelValues expected = presetPanel(defaultPreset());
     expected.edit(ConfigField::VMX) = "100";
     expected.group(AlertGroup::VMX).bzIn = false;
