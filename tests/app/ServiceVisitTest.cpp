@@ -69,6 +69,8 @@ TEST(ServiceVisit, AnOldFirmwareIsReplacedByTheCarriedImageAndTheBoxThenRead) {
                                "Leitura da configuração interna concluída!"};
     EXPECT_EQ(v.f.logLines(), expected);
     EXPECT_TRUE(v.w.messages.empty());
+    // The bar skips paints during the burst of positions but is shown again once they stop.
+    EXPECT_TRUE(waitUntil([&] { return v.f.ui.ProgressBar1->updatesEnabled(); }, 1s));
 }
 
 TEST(ServiceVisit, ACurrentBoxIsReadInFiveRequestsAndAnEditIsStoredExactly) {
