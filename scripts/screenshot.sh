@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build}
-out=${2:-$root/docs/vektool.png}
+out=${2:-$root/docs/window.png}
 "$root/scripts/install-deps.sh" x11-apps imagemagick xdotool
 [ -x "$dir/app/vektool" ] || "$root/scripts/build.sh" "$dir"
 

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Checks a built Debian package without installing it: the files it holds, its desktop entry and
+# metainfo, its runtime dependencies, and that its vektool starts.
+#   scripts/check-package.sh vektool_<version>_<arch>.deb
+set -euo pipefail
+deb=${1:?usage: $0 vektool_<version>_<arch>.deb}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+dpkg-deb -x "$deb" "$scratch"
+
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+
+files=(usr/bin/vektool usr/bin/veksim
+       usr/share/applications/vektool.desktop
+       usr/share/metainfo/br.com.norvane.vektool.metainfo.xml
+       usr/lib/udev/rules.d/60-vektool.rules)
+for size in 16 24 32 48 64 256; do
+    files+=("usr/share/icons/hicolor/${size}x${size}/apps/vektool.png")
+done
+for f in "${files[@]}"; do
+    [ -f "$scratch/$f" ] || fail "missing $f"
+done
+for p in vektool veksim; do
+    [ -x "$scratch/usr/bin/$p" ] || fail "usr/bin/$p is not executable"
+done
+for size in 16 24 32 48 64 256; do
+    icon=$scratch/usr/share/icons/hicolor/${size}x${size}/apps/vektool.png
+    [ -f "$icon" ] && ! file "$icon" | grep -q "PNG image data, $size x $size" &&
+        fail "icon ${size}x${size} is not a $size x $size PNG"
+done
+rule=$scratch/usr/lib/udev/rules.d/60-vektool.rules
+if [ -f "$rule" ]; then
+    grep -q 'GROUP="dialout"' "$rule" || fail "udev rule sets no dialout group"
+    grep -q 'MODE="0660"' "$rule" || fail "udev rule sets no mode 0660"
+    grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$rule" || fail "udev rule does not keep the modem manager off"
+fi
+
+desktop-file-validate "$scratch/usr/share/applications/vektool.desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$scratch/usr/share/metainfo/br.com.norvane.vektool.metainfo.xml" ||
+    fail "appstreamcli validate"
+# The tree as installed: the metainfo's launchable names a desktop entry that is there.
+appstreamcli validate-tree --no-net "$scratch" || fail "appstreamcli validate-tree"
+
+[ "$(dpkg-deb -f "$deb" Package)" = vektool ] || fail "package name is not vektool"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+# The package names alone, one a line, without versions or alternatives.
+names=$(echo "$depends" | tr ',|' '\n' | sed 's/(.*//; s/ //g')
+for dep in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins libc6 libstdc++6; do
+    grep -qxF "$dep" <<<"$names" || fail "Depends lacks $dep"
+done
+
+# The packaged program starts and shows its window, with the system's Qt (offscreen).
+if [ -x "$scratch/usr/bin/vektool" ]; then
+    shown=$(QT_QPA_PLATFORM=offscreen VEKTOOL_EXIT_WHEN_SHOWN=1 timeout 20 \
+        "$scratch/usr/bin/vektool" </dev/null 2>/dev/null) || true
+    [ "$shown" = shown ] || fail "usr/bin/vektool does not start"
+fi
+
+[ $failed -eq 0 ] || exit 1
+echo "Package $deb: ${#files[@]} files, desktop entry, metainfo, dependencies and start OK"
