@@ -10,7 +10,6 @@
 
 #include "bench/Flows.h"
 #include "config/ConfigRead.h"
-#include "config/Presets.h"
 #include "link/DevicePacket.h"
 #include "sim/SimBox.h"
 #include "transfer/FirmwareImage.h"
@@ -49,16 +48,8 @@ class BareLink {
     void discardInput() { tcflush(fd_, TCIFLUSH); }
 
     bool send(const uint8_t* bytes, std::size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::write(fd_, bytes, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            bytes += n;
-            size -= std::size_t(n);
-        }
-        return true;
+        return wholly(size,
+                      [&](std::size_t done) { return ::write(fd_, bytes + done, size - done); });
     }
 
     // One whole frame into frame_; its size, or 0 on silence or a malformed header.
@@ -74,14 +65,20 @@ class BareLink {
 
   private:
     bool readExactly(uint8_t* out, std::size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::read(fd_, out, size);
+        return wholly(size, [&](std::size_t done) { return ::read(fd_, out + done, size - done); });
+    }
+
+    // Repeats a read or a write until size bytes went through; false on an error or silence.
+    template <typename Step>
+    static bool wholly(std::size_t size, Step step) {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = step(done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 return false;
-            out += n;
-            size -= std::size_t(n);
+            done += std::size_t(n);
         }
         return true;
     }
@@ -96,24 +93,22 @@ SimBox quietBox(SimModel model) {
     return SimBox(std::move(model));
 }
 
-RunFigures transfer(BareLink& link, TransferState& t) {
+// count exchanges, timed as a whole: frame n made by build, its answer judged by answered.
+template <typename Build, typename Answered>
+RunFigures exchanges(BareLink& link, uint32_t count, const std::string& what, Build build,
+                     Answered answered) {
     RunFigures run;
     std::array<uint8_t, kMaxToolFrame> out{};
-    t.PacketCount = transferPacketCount(t.Length);
-    t.TransferNo = kBenchTransferNo;
     const Instant start = Instant::now();
-    for (uint32_t n = 1; n <= t.PacketCount; ++n) {
-        t.PacketNo = n;
-        const std::size_t size = buildTransferPacket(t, out);
+    for (uint32_t n = 1; n <= count; ++n) {
+        const std::size_t size = build(n, out);
         if (!link.send(out.data(), size)) {
             run.failure = "write failed";
             return run;
         }
         const std::size_t got = link.receive();
-        const DecodedPacket ack = decodePacket({link.frame(), got});
-        if (ack.outcome != DecodeOutcome::Accepted || ack.type != Ack || ack.payload.size() < 2 ||
-            readBE16(ack.payload.data()) != n) {
-            run.failure = "packet " + std::to_string(n) + " not acknowledged";
+        if (!answered(decodePacket({link.frame(), got}), n)) {
+            run.failure = what + " " + std::to_string(n) + " not answered";
             return run;
         }
         run.wireBytes += size + got;
@@ -124,50 +119,41 @@ RunFigures transfer(BareLink& link, TransferState& t) {
     return run;
 }
 
+RunFigures transfer(BareLink& link, TransferState& t) {
+    t.PacketCount = transferPacketCount(t.Length);
+    t.TransferNo = kBenchTransferNo;
+    return exchanges(
+        link, t.PacketCount, "packet",
+        [&](uint32_t n, std::span<uint8_t> out) {
+            t.PacketNo = n;
+            return buildTransferPacket(t, out);
+        },
+        [](const DecodedPacket& ack, uint32_t n) {
+            return ack.outcome == DecodeOutcome::Accepted && ack.type == Ack &&
+                   ack.payload.size() >= 2 && readBE16(ack.payload.data()) == n;
+        });
+}
+
 RunFigures configRead(BareLink& link, uint32_t base) {
-    RunFigures run;
-    std::array<uint8_t, kMaxToolFrame> out{};
-    const Instant start = Instant::now();
-    for (uint32_t index = 1; index <= kConfigReadCount; ++index) {
-        const std::size_t size = buildConfigReadRequest(base, index, out);
-        if (!link.send(out.data(), size)) {
-            run.failure = "write failed";
-            return run;
-        }
-        const std::size_t got = link.receive();
-        const DecodedPacket reply = decodePacket({link.frame(), got});
-        if (reply.outcome != DecodeOutcome::Accepted || reply.type != ConfigRead ||
-            !parseConfigReply(reply.payload, base)) {
-            run.failure = "request " + std::to_string(index) + " not answered";
-            return run;
-        }
-        run.wireBytes += size + got;
-        ++run.exchanges;
-    }
-    run.between(start, Instant::now());
-    run.ok = true;
-    return run;
+    return exchanges(
+        link, kConfigReadCount, "request",
+        [&](uint32_t index, std::span<uint8_t> out) {
+            return buildConfigReadRequest(base, index, out);
+        },
+        [&](const DecodedPacket& reply, uint32_t) {
+            return reply.outcome == DecodeOutcome::Accepted && reply.type == ConfigRead &&
+                   parseConfigReply(reply.payload, base).has_value();
+        });
 }
 
 }  // namespace
 
-ConfigBlockBytes defaultConfig() {
-    return std::get<EncodedConfig>(encodeConfigBlock(presetPanel(defaultPreset()))).block;
-}
-
 SimModel outdatedBox() {
-    SimModel model;
-    model.version = {3, 0, 2, 30};
-    model.configBase = 0x0800F000;
-    model.store = defaultConfig();
-    model.statusIntervalMs = 20;
-    return model;
+    return fieldBox(30, 20);
 }
 
 SimModel currentBox() {
-    SimModel model = outdatedBox();
-    model.version = {3, 0, 2, 36};
-    return model;
+    return fieldBox(36, 20);
 }
 
 RunFigures bareRun(Flow flow) {
@@ -183,7 +169,7 @@ RunFigures bareRun(Flow flow) {
 
     TransferState t;
     std::array<uint8_t, 5> closing{};
-    const ConfigBlockBytes block = defaultConfig();
+    const ConfigBlockBytes block = defaultPresetBlock();
     switch (flow) {
         case Flow::ConfigRead:
             return configRead(link, model.configBase);

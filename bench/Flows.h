@@ -12,7 +12,6 @@ enum class Flow { FirmwareUpload, ConfigRead, ConfigWrite };
 // A box that wants the carried firmware, or one that is current and holds a valid configuration.
 SimModel outdatedBox();
 SimModel currentBox();
-ConfigBlockBytes defaultConfig();
 
 // The same exchanges with the same frames by a plain blocking loop on the pseudo-terminal: write
 // a frame, read the answer. No window, no thread of its own, no event loop.

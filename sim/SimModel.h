@@ -45,4 +45,11 @@ struct SimStats {
     std::vector<uint32_t> readCounts;
 };
 
+// The default preset's block, as the tool writes it.
+ConfigBlockBytes defaultPresetBlock();
+
+// The box a technician meets most: in its bootloader, hardware 3.0, firmware 2.<firmwareMinor>,
+// its configuration at 0x0800F000 holding the default preset's block.
+SimModel fieldBox(uint8_t firmwareMinor, int statusIntervalMs = 100);
+
 }  // namespace vek

@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "config/ConfigBlock.h"
-#include "config/Presets.h"
 #include "sim/SimBox.h"
 
 namespace vek {
@@ -107,16 +106,6 @@ std::array<uint32_t, 3> identifier(const std::string& text) {
     for (std::size_t w = 0; w < id.size(); ++w)
         id[w] = uint32_t(std::stoul(text.substr(w * 8, 8), nullptr, 16));
     return id;
-}
-
-// The block that the tool itself writes after its default preset.
-ConfigBlockBytes defaultPresetBlock() {
-    const auto encoded = encodeConfigBlock(presetPanel(defaultPreset()));
-    if (const auto* rejection = std::get_if<ConfigRejection>(&encoded)) {
-        std::cerr << "veksim: the default preset is refused: " << rejection->message << "\n";
-        std::exit(1);
-    }
-    return std::get<EncodedConfig>(encoded).block;
 }
 
 ConfigBlockBytes configuration(const std::string& text) {

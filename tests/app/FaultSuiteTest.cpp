@@ -125,15 +125,6 @@ ConfigBlockBytes blockOf(const PanelValues& panel) {
     return std::get<EncodedConfig>(encodeConfigBlock(panel)).block;
 }
 
-SimModel outdatedBox() {
-    SimModel model;
-    model.version = {3, 0, 2, 30};
-    model.configBase = 0x0800F000;
-    model.store = blockOf(presetPanel(defaultPreset()));
-    model.statusIntervalMs = 100;
-    return model;
-}
-
 struct Outcome {
     std::string text;  // "completed" or what the report says
     std::optional<MessageBoxRequest> report;
@@ -163,7 +154,7 @@ std::pair<QString, QString> expectedReport(Ends ends, Operation op, int nacks,
 // One box and one window through the three operations.
 class Visit {
   public:
-    Visit() : box_(outdatedBox()) { box_.start(); }
+    Visit() : box_(fieldBox(30)) { box_.start(); }
 
     Outcome run(Operation op, const SimFaults& faults) {
         box_.setFaults(faults);

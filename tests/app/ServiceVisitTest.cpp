@@ -14,17 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ConfigBlockBytes defaultBlock() {
-    return std::get<EncodedConfig>(encodeConfigBlock(presetPanel(defaultPreset()))).block;
-}
-
 SimModel currentBox() {
-    SimModel model;
-    model.version = {3, 0, 2, 36};
-    model.configBase = 0x0800F000;
-    model.store = defaultBlock();
-    model.statusIntervalMs = 100;
-    return model;
+    return fieldBox(36);
 }
 
 struct Visit {
@@ -113,7 +104,7 @@ TEST(ServiceVisit, AnInvalidStoreIsReplacedByTheDefaults) {
     EXPECT_EQ(log.mid(invalid, 4),
               (QStringList{"Configuração inválida!", "Preparando configuração padrão...",
                            "Iniciando atualização...", "Atualizando configuração..."}));
-    EXPECT_EQ(v.box.storedConfig(), defaultBlock());
+    EXPECT_EQ(v.box.storedConfig(), defaultPresetBlock());
 }
 
 TEST(ServiceVisit, ABoxInOperatingModeIsToldToReconnectAndLetGo) {

@@ -5,22 +5,12 @@
 #include <cstdio>
 
 #include "WindowHarness.h"
-#include "config/Presets.h"
 #include "sim/SimBox.h"
 
 namespace vek::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-SimModel boxWithFirmware(uint8_t minor) {
-    SimModel model;
-    model.version = {3, 0, 2, minor};
-    model.configBase = 0x0800F000;
-    model.store = std::get<EncodedConfig>(encodeConfigBlock(presetPanel(defaultPreset()))).block;
-    model.statusIntervalMs = 100;
-    return model;
-}
 
 const QString kReadDone = QStringLiteral("Leitura da configuração interna concluída!");
 
@@ -40,7 +30,7 @@ void expectRecovers(Window& w, const char* when) {
     EXPECT_FALSE(w.form->VCP.Connected());
     EXPECT_TRUE(w.logHas("Conexão fechada..."));
 
-    SimBox replugged(boxWithFirmware(36));
+    SimBox replugged(fieldBox(36));
     replugged.start();
     w.messages.clear();
     w.connectTo(replugged.portPath());
@@ -53,7 +43,7 @@ void expectRecovers(Window& w, const char* when) {
 TEST(Unplug, DuringAnUpload) {
     SimFaults faults;
     faults.hangUpAtPacket = 900;
-    SimBox box(boxWithFirmware(30), faults);
+    SimBox box(fieldBox(30), faults);
     box.start();
     Window w;
     w.connectTo(box.portPath());
@@ -72,7 +62,7 @@ TEST(Unplug, DuringARead) {
 }
 
 TEST(Unplug, WhileIdle) {
-    SimBox box(boxWithFirmware(36));
+    SimBox box(fieldBox(36));
     box.start();
     Window w;
     w.connectTo(box.portPath());
