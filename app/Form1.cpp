@@ -16,6 +16,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/FormStyle.h"
 #include "app/Glyphs.h"
 #include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
@@ -76,6 +77,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     // re-polish every control, which doubled the start-up time.
     : QWidget(parent, kWindowFlags), options_(std::move(options)) {
     ui.setupUi(this);
+    applyFormStyle(*this);
     if (options_.executableDir.isEmpty())
         options_.executableDir = QCoreApplication::applicationDirPath();
     if (!options_.messageBox)

@@ -19,6 +19,7 @@
 #include <climits>
 #include <memory>
 
+#include "app/FormStyle.h"
 #include "app/Glyphs.h"
 #include "app/UpDown.h"
 #include "ui_form1.h"
@@ -48,9 +49,7 @@ class FormTest : public ::testing::Test {
     void SetUp() override {
         window = std::make_unique<QWidget>();
         ui.setupUi(window.get());
-        // Style sheet fonts reach a widget when it is polished, as on first show.
-        for (QWidget* w : window->findChildren<QWidget*>())
-            w->ensurePolished();
+        applyFormStyle(*window);
     }
 
     template <typename T>
