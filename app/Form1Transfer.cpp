@@ -71,8 +71,6 @@ void TForm1::stepPacer(QTimer& timer, void (TForm1::*send)(), const QString& noC
         ui.ProgressBar1->setValue(0);
         return;
     }
-    if (t.PacketNo == 1 && !timer.isActive())
-        timer.start();
     processEvents();
 }
 

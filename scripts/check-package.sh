@@ -15,7 +15,8 @@ files=(usr/bin/vektool usr/bin/veksim
        usr/share/applications/vektool.desktop
        usr/share/metainfo/br.com.norvane.vektool.metainfo.xml
        usr/lib/udev/rules.d/60-vektool.rules)
-for size in 16 24 32 48 64 256; do
+icon_sizes=(16 24 32 48 64 256)
+for size in "${icon_sizes[@]}"; do
     files+=("usr/share/icons/hicolor/${size}x${size}/apps/vektool.png")
 done
 for f in "${files[@]}"; do
@@ -24,7 +25,7 @@ done
 for p in vektool veksim; do
     [ -x "$scratch/usr/bin/$p" ] || fail "usr/bin/$p is not executable"
 done
-for size in 16 24 32 48 64 256; do
+for size in "${icon_sizes[@]}"; do
     icon=$scratch/usr/share/icons/hicolor/${size}x${size}/apps/vektool.png
     [ -f "$icon" ] && ! file "$icon" | grep -q "PNG image data, $size x $size" &&
         fail "icon ${size}x${size} is not a $size x $size PNG"
