@@ -76,8 +76,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     // The flags are given before any child exists: set later, they re-parent the window and
     // re-polish every control, which doubled the start-up time.
     : QWidget(parent, kWindowFlags), options_(std::move(options)) {
-    ui.setupUi(this);
-    applyFormStyle(*this);
+    buildForm(ui, *this);
     if (options_.executableDir.isEmpty())
         options_.executableDir = QCoreApplication::applicationDirPath();
     if (!options_.messageBox)

@@ -1,5 +1,7 @@
 #include "app/FormStyle.h"
 
+#include "ui_form1.h"
+
 #include <QColor>
 #include <QFont>
 #include <QPalette>
@@ -48,30 +50,25 @@ void setTextColour(QWidget& w, const QColor& colour,
 
 // A group box whose caption is styled apart: its controls keep the font and colours they had.
 void styleCaptionOnly(QWidget& box, const QFont& font, const QPalette* palette = nullptr) {
-    // Every attribute set on the controls, or those not set would follow the caption's.
+    // Every attribute set on the controls first, or those not set would follow the caption's;
+    // set before the caption, the caption's change has nothing left to propagate.
     QFont inner = box.font();
     inner.setResolveMask(QFont::AllPropertiesResolved);
     QPalette innerPalette = box.palette();
     for (const QPalette::ColorRole role : kCaptionRoles)
         innerPalette.setColor(role, innerPalette.color(role));
-    box.setFont(font);
-    if (palette)
-        box.setPalette(*palette);
     for (QWidget* w : box.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         w->setFont(inner);
         if (palette)
             w->setPalette(innerPalette);
     }
+    box.setFont(font);
+    if (palette)
+        box.setPalette(*palette);
 }
 
-}  // namespace
-
-void applyFormStyle(QWidget& form) {
-    QFont base = form.font();
-    base.setFamilies(kFormFaces);
-    base.setPointSize(8);
-    form.setFont(base);
-
+// The controls' own faces, sizes and colours, once they are made in the form's.
+void styleControls(QWidget& form) {
     for (const char* name : {"L_Msg", "L_Site"})
         restyleFont(child(form, name), [](QFont& f) {
             f.setFamilies(kCaptionFaces);
@@ -109,6 +106,19 @@ void applyFormStyle(QWidget& form) {
         restyleFont(button, [](QFont& f) { f.setPointSize(9); });
         setTextColour(button, kGray, {QPalette::ButtonText});
     }
+}
+
+}  // namespace
+
+void buildForm(Ui::Form1& ui, QWidget& form) {
+    // The form's face before its controls are made: set after, it would reach each of them
+    // again and lay out every line edit's text a second time.
+    QFont base = form.font();
+    base.setFamilies(kFormFaces);
+    base.setPointSize(8);
+    form.setFont(base);
+    ui.setupUi(&form);
+    styleControls(form);
 }
 
 }  // namespace vek

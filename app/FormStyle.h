@@ -1,12 +1,15 @@
 #pragma once
 
 class QWidget;
+namespace Ui {
+class Form1;
+}
 
 namespace vek {
 
-// The form's fonts and colours, set on its controls after they are made. Set as fonts and
-// palettes rather than as a style sheet: a style sheet on the form made every control go
-// through the style-sheet style, a third of the window's start-up time.
-void applyFormStyle(QWidget& form);
+// Makes the form's controls in their fonts and colours. Set as fonts and palettes rather than
+// as a style sheet: a style sheet on the form made every control go through the style-sheet
+// style, a third of the window's start-up time.
+void buildForm(Ui::Form1& ui, QWidget& form);
 
 }  // namespace vek

@@ -48,8 +48,7 @@ class FormTest : public ::testing::Test {
   protected:
     void SetUp() override {
         window = std::make_unique<QWidget>();
-        ui.setupUi(window.get());
-        applyFormStyle(*window);
+        buildForm(ui, *window);
     }
 
     template <typename T>
