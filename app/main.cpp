@@ -1,10 +1,12 @@
 #include <QApplication>
 #include <clocale>
 
+#include "app/EventLoop.h"
 #include "app/Form1.h"
 #include "app/ShownProbe.h"
 
 int main(int argc, char* argv[]) {
+    vek::useQtEventLoop();
     QApplication app(argc, argv);
     // The transfer number is drawn from the date and time as the user's locale writes them.
     std::setlocale(LC_TIME, "");

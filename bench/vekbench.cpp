@@ -9,6 +9,7 @@
 #include <thread>
 #include <tuple>
 
+#include "app/EventLoop.h"
 #include "bench/Flows.h"
 #include "bench/Startup.h"
 #include "sim/SimBox.h"
@@ -247,7 +248,12 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
+    const bool loopChosenHere = !qEnvironmentVariableIsSet("QT_NO_GLIB");
+    vek::useQtEventLoop();  // the window's flows on the loop the tool runs
     QApplication app(qtArgc, argv);
+    // The start-up yardsticks keep Qt's default loop; the tool chooses its own.
+    if (loopChosenHere)
+        qunsetenv("QT_NO_GLIB");
     if (options.flows)
         vek::bench::runFlows(options);
     if (options.startup)
