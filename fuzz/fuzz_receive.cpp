@@ -9,7 +9,6 @@
 //   flags & 4   the read-back buffer holds a valid configuration (a completed read shows it)
 //   flags & 8   the box has been identified on this connection (its Status is ignored)
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -23,6 +22,7 @@
 
 #include "app/Form1.h"
 #include "config/Presets.h"
+#include "sim/RawPty.h"
 #include "transfer/TransferState.h"
 
 namespace {
@@ -35,18 +35,8 @@ vek::TForm1* g_form = nullptr;
 bool g_escaped = false;  // an exception reached the window's standard display
 
 std::string openPseudoTerminal() {
-    g_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (g_master < 0 || grantpt(g_master) != 0 || unlockpt(g_master) != 0)
-        throw std::runtime_error("no pseudo-terminal");
-    const std::string slave = ptsname(g_master);
-    // Raw before the port opens, so that nothing written early is translated.
-    const int s = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    tcgetattr(s, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(s, TCSANOW, &tio);
-    ::close(s);
-    fcntl(g_master, F_SETFL, fcntl(g_master, F_GETFL) | O_NONBLOCK);
+    std::string slave;
+    g_master = vek::openRawPseudoTerminal(slave, O_NONBLOCK);
     return slave;
 }
 

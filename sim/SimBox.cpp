@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include "link/DevicePacket.h"
 #include "sim/FaultInjector.h"
 #include "sim/FrameAssembler.h"
+#include "sim/RawPty.h"
 #include "sim/SimResponder.h"
 
 namespace vek {
@@ -65,25 +65,7 @@ class Fd {
 };
 
 Fd openMaster(std::string& slavePath) {
-    Fd master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!master.valid())
-        throw systemError("posix_openpt");
-    if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
-        throw systemError("unlockpt");
-    char name[128];
-    if (ptsname_r(master.get(), name, sizeof name) != 0)
-        throw systemError("ptsname_r");
-    slavePath = name;
-
-    Fd slave(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    termios t{};
-    if (!slave.valid() || tcgetattr(slave.get(), &t) != 0)
-        throw systemError(name);
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    if (tcsetattr(slave.get(), TCSANOW, &t) != 0)
-        throw systemError("tcsetattr");
-    return master;
+    return Fd(openRawPseudoTerminal(slavePath, O_NONBLOCK));
 }
 
 // An inotify watch for opens of the slave, or none when the system refuses one.

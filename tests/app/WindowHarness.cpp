@@ -4,13 +4,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
+
+#include "sim/RawPty.h"
 
 namespace vek::testing {
 
@@ -81,17 +82,7 @@ void Window::connectTo(const std::string& port) {
 }
 
 PtyPeer::PtyPeer() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-        throw std::runtime_error("no pseudo-terminal");
-    slave_ = ptsname(master_);
-    // Raw on the slave from the start, so that nothing the tool writes is translated.
-    const int s = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    tcgetattr(s, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(s, TCSANOW, &tio);
-    ::close(s);
+    master_ = openRawPseudoTerminal(slave_);
 }
 
 PtyPeer::~PtyPeer() {
