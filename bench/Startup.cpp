@@ -34,10 +34,8 @@ long peakResidentKiB(pid_t pid) {
     return 0;
 }
 
-}  // namespace
-
-StartupFigures startOnce(const std::string& program, const std::vector<std::string>& extraEnv) {
-    StartupFigures figures;
+// Ours with extraEnv's entries in place of those of the same name, and the request to report.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extraEnv) {
     std::vector<std::string> env = extraEnv;
     env.emplace_back("VEKTOOL_EXIT_WHEN_SHOWN=1");
     for (char** e = environ; *e; ++e) {
@@ -49,6 +47,14 @@ StartupFigures startOnce(const std::string& program, const std::vector<std::stri
         if (!overridden)
             env.push_back(entry);
     }
+    return env;
+}
+
+}  // namespace
+
+StartupFigures startOnce(const std::string& program, const std::vector<std::string>& extraEnv) {
+    StartupFigures figures;
+    std::vector<std::string> env = childEnvironment(extraEnv);
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());

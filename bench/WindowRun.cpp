@@ -7,6 +7,7 @@
 #include "bench/Flows.h"
 #include "config/ConfigRead.h"
 #include "sim/SimBox.h"
+#include "tests/app/DrivenWindow.h"
 #include "transfer/FirmwareImage.h"
 
 namespace vek::bench {
@@ -39,29 +40,11 @@ uint64_t readWireBytes() {
     return bytes;
 }
 
-// A window as the program makes it, its message boxes answered and kept, no real update host.
-struct BenchWindow {
-    std::vector<MessageBoxRequest> messages;
-    std::unique_ptr<TForm1> form;
+// A window as the program makes it, shown, its message boxes answered and kept.
+struct BenchWindow : testing::WindowRecord {
+    std::unique_ptr<TForm1> form = std::make_unique<TForm1>(route({}));
 
-    BenchWindow() {
-        TForm1Options options;
-        options.updateHost = QStringLiteral("127.0.0.1:9");
-        options.messageBox = [this](const MessageBoxRequest& request) {
-            messages.push_back(request);
-            return QMessageBox::Ok;
-        };
-        options.openUrl = [](const QString&) {};
-        form = std::make_unique<TForm1>(std::move(options));
-        form->show();
-    }
-
-    void connectTo(const std::string& port) {
-        form->ui.ComboBox1->clear();
-        form->ui.ComboBox1->addItem(QString::fromStdString(port));
-        form->ui.ComboBox1->setCurrentIndex(0);
-        form->ui.ButtonVCP->click();
-    }
+    BenchWindow() { form->show(); }
 
     // Runs the event loop until the log shows `last`, timing from the line `first` on; action,
     // if any, starts the flow once the loop runs.
@@ -113,7 +96,7 @@ RunFigures windowUpload() {
     BenchWindow w;
     RunFigures run = w.timeBetween(QStringLiteral("Iniciando atualização..."),
                                    QStringLiteral("Atualização concluída com sucesso!"),
-                                   [&] { w.connectTo(box.portPath()); });
+                                   [&] { testing::connectTo(*w.form, box.portPath()); });
     run.exchanges = int(transferPacketCount(kFirmwareImageSize));
     run.wireBytes = transferWireBytes(kFirmwareImageSize);
     w.form.reset();  // closes the port before the box goes
@@ -131,7 +114,7 @@ ConfigRunFigures windowConfigReadAndWrite() {
     ConfigRunFigures runs;
     runs.read = w.timeBetween(QStringLiteral("Buscando configuração interna..."),
                               QStringLiteral("Leitura da configuração interna concluída!"),
-                              [&] { w.connectTo(box.portPath()); });
+                              [&] { testing::connectTo(*w.form, box.portPath()); });
     runs.read.exchanges = int(kConfigReadCount);
     runs.read.wireBytes = readWireBytes();
     if (runs.read.ok) {

@@ -60,22 +60,27 @@ Options parse(int argc, char* argv[]) {
     return o;
 }
 
+// The runs of one flow or one program that succeeded, and the first failure of the others.
+template <typename Figures>
 struct Series {
-    std::vector<RunFigures> runs;
+    std::vector<Figures> runs;
     std::string failure;
-    void add(const RunFigures& run) {
+    void add(const Figures& run) {
         if (run.ok)
             runs.push_back(run);
         else if (failure.empty())
             failure = run.failure;
     }
-    template <typename F>
-    Spread of(F field) const {
+    template <typename Field>
+    Spread of(Field field) const {
         std::vector<double> values;
-        for (const RunFigures& r : runs)
+        for (const Figures& r : runs)
             values.push_back(field(r));
         return spreadOf(values);
     }
+};
+
+struct FlowSeries : Series<RunFigures> {
     Spread wall() const {
         return of([](const RunFigures& r) { return r.wallS; });
     }
@@ -89,7 +94,7 @@ struct Series {
     double wire() const { return runs.empty() ? 0 : wireSeconds(runs.front().wireBytes); }
 };
 
-void printFlowRow(const char* flow, const char* how, const Series& s, const Series* bare) {
+void printFlowRow(const char* flow, const char* how, const FlowSeries& s, const FlowSeries* bare) {
     if (s.runs.empty()) {
         std::printf("%-15s %-7s FAILED: %s\n", flow, how, s.failure.c_str());
         return;
@@ -108,7 +113,7 @@ void printFlowRow(const char* flow, const char* how, const Series& s, const Seri
 }
 
 void runFlows(const Options& o) {
-    Series bareUpload, windowUploads, bareRead, windowRead, bareWrite, windowWrite;
+    FlowSeries bareUpload, windowUploads, bareRead, windowRead, bareWrite, windowWrite;
     for (int r = 0; r < o.runs; ++r) {
         // Interleaved, so that a drift of the machine's load hits both sides alike.
         if (o.bare)
@@ -155,42 +160,28 @@ void runFlows(const Options& o) {
     }
 }
 
-void printStartupRow(const char* name, const std::vector<StartupFigures>& runs,
-                     const std::string& failure) {
-    if (runs.empty()) {
-        std::printf("%-16s FAILED: %s\n", name, failure.c_str());
-        return;
-    }
-    std::vector<double> shown, peak, cpu;
-    for (const StartupFigures& f : runs) {
-        shown.push_back(f.shownS);
-        peak.push_back(double(f.peakKiB));
-        cpu.push_back(f.cpuS);
-    }
-    const Spread s = spreadOf(shown);
-    std::printf("%-16s %9.1f %8.1f-%-8.1f %9.1f %10.1f\n", name, s.median * 1e3, s.min * 1e3,
-                s.max * 1e3, spreadOf(cpu).median * 1e3, spreadOf(peak).median / 1024);
-}
-
-struct StartupSeries {
+struct StartupSeries : Series<StartupFigures> {
     const char* name;
     const std::string* program;
-    std::vector<StartupFigures> runs;
-    std::string failure;
 
-    double median(double (*field)(const StartupFigures&)) const {
-        std::vector<double> v;
-        for (const StartupFigures& f : runs)
-            v.push_back(field(f));
-        return spreadOf(v).median;
+    StartupSeries(const char* name, const std::string* program) : name(name), program(program) {}
+    Spread shown() const {
+        return of([](const StartupFigures& f) { return f.shownS; });
+    }
+    Spread peakKiB() const {
+        return of([](const StartupFigures& f) { return double(f.peakKiB); });
     }
 };
 
-double shownOf(const StartupFigures& f) {
-    return f.shownS;
-}
-double peakOf(const StartupFigures& f) {
-    return double(f.peakKiB);
+void printStartupRow(const StartupSeries& s) {
+    if (s.runs.empty()) {
+        std::printf("%-16s FAILED: %s\n", s.name, s.failure.c_str());
+        return;
+    }
+    const Spread shown = s.shown();
+    const double cpu = s.of([](const StartupFigures& f) { return f.cpuS; }).median;
+    std::printf("%-16s %9.1f %8.1f-%-8.1f %9.1f %10.1f\n", s.name, shown.median * 1e3,
+                shown.min * 1e3, shown.max * 1e3, cpu * 1e3, s.peakKiB().median / 1024);
 }
 
 void runStartup(const Options& o) {
@@ -199,20 +190,15 @@ void runStartup(const Options& o) {
     box.start();
     const std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
                                        "VEKTOOL_PORTS=" + box.portPath()};
-    std::array<StartupSeries, 3> series{{{"vektool", &o.tool, {}, {}},
-                                         {"empty Qt window", &o.minimal, {}, {}},
-                                         {"one-label window", &o.oneLabel, {}, {}}}};
+    std::array series{StartupSeries("vektool", &o.tool),
+                      StartupSeries("empty Qt window", &o.minimal),
+                      StartupSeries("one-label window", &o.oneLabel)};
     // One start of each first, to fill the caches; not counted.
     for (const StartupSeries& s : series)
         startOnce(*s.program, env);
     for (int r = 0; r < o.runs; ++r) {
-        for (StartupSeries& s : series) {
-            const StartupFigures f = startOnce(*s.program, env);
-            if (f.ok)
-                s.runs.push_back(f);
-            else if (s.failure.empty())
-                s.failure = f.failure;
-        }
+        for (StartupSeries& s : series)
+            s.add(startOnce(*s.program, env));
     }
     std::printf(
         "\nStart-up: from the spawn to the window shown with the port list filled "
@@ -221,12 +207,12 @@ void runStartup(const Options& o) {
     std::printf("%-16s %9s %17s %9s %10s\n", "program", "shown ms", "shown min-max", "cpu ms",
                 "peak MiB");
     for (const StartupSeries& s : series)
-        printStartupRow(s.name, s.runs, s.failure);
+        printStartupRow(s);
     const auto& [tool, empty, oneLabel] = series;
     if (tool.runs.empty() || empty.runs.empty())
         return;
-    const double ratio = tool.median(shownOf) / empty.median(shownOf);
-    const double extraMiB = (tool.median(peakOf) - empty.median(peakOf)) / 1024;
+    const double ratio = tool.shown().median / empty.shown().median;
+    const double extraMiB = (tool.peakKiB().median - empty.peakKiB().median) / 1024;
     std::printf(
         "start-up targets: time <= 1.3 x: %.2f x (%s); peak memory <= +15 MiB: "
         "%+.1f MiB (%s)\n",
@@ -236,8 +222,8 @@ void runStartup(const Options& o) {
         std::printf(
             "one line of text costs %+.1f ms over the empty window; vektool is %.2f x "
             "the one-label window\n",
-            (oneLabel.median(shownOf) - empty.median(shownOf)) * 1e3,
-            tool.median(shownOf) / oneLabel.median(shownOf));
+            (oneLabel.shown().median - empty.shown().median) * 1e3,
+            tool.shown().median / oneLabel.shown().median);
 }
 
 }  // namespace

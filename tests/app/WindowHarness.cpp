@@ -64,21 +64,7 @@ void spin(std::chrono::milliseconds duration) {
 
 Window::Window(TForm1Options options) {
     app();
-    options.messageBox = [this](const MessageBoxRequest& request) {
-        messages.push_back(request);
-        return answer;
-    };
-    options.openUrl = [this](const QString& url) { opened.push_back(url); };
-    if (options.updateHost.isEmpty() || options.updateHost == kUpdateHost)
-        options.updateHost = QStringLiteral("127.0.0.1:9");  // never the real host from tests
-    form = std::make_unique<TForm1>(std::move(options));
-}
-
-void Window::connectTo(const std::string& port) {
-    form->ui.ComboBox1->clear();
-    form->ui.ComboBox1->addItem(QString::fromStdString(port));
-    form->ui.ComboBox1->setCurrentIndex(0);
-    pressConnection();
+    form = std::make_unique<TForm1>(route(std::move(options)));
 }
 
 PtyPeer::PtyPeer() {

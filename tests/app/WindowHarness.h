@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "DrivenWindow.h"
 #include "app/Form1.h"
 
 namespace vek::testing {
@@ -23,17 +24,13 @@ bool waitUntil(const std::function<bool()>& pred,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 void spin(std::chrono::milliseconds duration);
 
-struct Window {
-    std::vector<MessageBoxRequest> messages;
-    QMessageBox::StandardButton answer = QMessageBox::Ok;
-    std::vector<QString> opened;  // addresses handed to the desktop shell
+struct Window : WindowRecord {
     std::unique_ptr<TForm1> form;
 
     explicit Window(TForm1Options options = {});
     QLineEdit* edit(const char* name) const { return form->findChild<QLineEdit*>(name); }
     QCheckBox* check(const char* name) const { return form->findChild<QCheckBox*>(name); }
-    // Selects port in the list as the user would, and presses the connection button.
-    void connectTo(const std::string& port);
+    void connectTo(const std::string& port) { testing::connectTo(*form, port); }
     void pressConnection() { form->ui.ButtonVCP->click(); }
     bool logHas(const QString& line) const { return form->logLines().contains(line); }
 };
