@@ -1,5 +1,7 @@
 #include "app/FormStyle.h"
 
+#include "app/TypingLimit.h"
+
 #include "ui_form1.h"
 
 #include <QColor>
@@ -118,6 +120,7 @@ void buildForm(Ui::Form1& ui, QWidget& form) {
     base.setPointSize(8);
     form.setFont(base);
     ui.setupUi(&form);
+    limitTypingOnly(form);
     styleControls(form);
 }
 

@@ -21,6 +21,7 @@
 
 #include "app/FormStyle.h"
 #include "app/Glyphs.h"
+#include "app/TypingLimit.h"
 #include "app/UpDown.h"
 #include "ui_form1.h"
 
@@ -157,7 +158,7 @@ TEST_F(FormTest, ValueRowsHaveTheirLengthsRangesAndInitialPositions) {
         ASSERT_NE(edit, nullptr);
         ASSERT_NE(spin, nullptr);
         EXPECT_EQ(edit->parent()->objectName(), row.group);
-        EXPECT_EQ(edit->maxLength(), row.maxLength);
+        EXPECT_EQ(typingLimitOf(*edit), row.maxLength);
         EXPECT_EQ(edit->text(), QString::number(row.initial));
         EXPECT_EQ(spin->minimum(), row.minimum);
         EXPECT_EQ(spin->maximum(), row.maximum);

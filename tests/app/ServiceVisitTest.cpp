@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QTest>
 #include <iostream>
 
 #include "WindowHarness.h"
@@ -91,6 +92,32 @@ TEST(ServiceVisit, ACurrentBoxIsReadInFiveRequestsAndAnEditIsStoredExactly) {
     expected.group(AlertGroup::VMX).bzWh = true;
     EXPECT_EQ(v.box.storedConfig(), std::get<EncodedConfig>(encodeConfigBlock(expected)).block);
     EXPECT_EQ(v.box.stats().configWritesCompleted, 1);
+}
+
+TEST(ServiceVisit, StoredValuesLongerThanTheTypingLimitAreShownWholeAndRefusedByTheWrite) {
+    SimModel model = currentBox();
+    model.store[20] = 120;               // speed validation time, typed with at most 2 digits
+    writeBE16(&model.store[25], 12000);  // engine speed, typed with at most 4
+    uint32_t sum = 0;
+    for (std::size_t i = 0; i < 36; ++i)
+        sum += model.store[i];
+    writeBE24(&model.store[36], sum);
+    Visit v(model);
+    ASSERT_TRUE(v.waitForLine("Leitura da configuração interna concluída!"));
+    EXPECT_EQ(v.w.edit("ED_TVMX")->text(), "120");
+    EXPECT_EQ(v.w.edit("ED_RPX")->text(), "12000");
+
+    v.f.ui.B_SetConfig->click();
+    ASSERT_EQ(v.w.messages.size(), 1u);
+    EXPECT_EQ(v.w.messages[0].title, "Erro");
+    EXPECT_EQ(v.w.messages[0].text,
+              QString::fromUtf8("Parâmetro inválido!\r\n[Tempo validação Velocidade]"));
+    EXPECT_TRUE(v.w.edit("ED_TVMX")->text().isEmpty());
+    spin(50ms);
+    EXPECT_EQ(v.box.stats().configPacketsReceived, 0);
+
+    QTest::keyClicks(v.w.edit("ED_TVMX"), "1234");
+    EXPECT_EQ(v.w.edit("ED_TVMX")->text(), "12");
 }
 
 TEST(ServiceVisit, AnInvalidStoreIsReplacedByTheDefaults) {
