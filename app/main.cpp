@@ -10,7 +10,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // The transfer number is drawn from the date and time as the user's locale writes them.
     std::setlocale(LC_TIME, "");
-    QApplication::setApplicationDisplayName(QStringLiteral("Vek Tool"));
+    // The application's title goes to the desktop by name and desktop entry (the task bar's
+    // grouping and icon); a display name would be appended to every window title instead.
+    QApplication::setApplicationName(QStringLiteral("Vek Tool"));
+    QApplication::setDesktopFileName(QStringLiteral("vektool"));
     try {
         vek::TForm1 form;
         form.show();

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that building, running and testing need; skips what is there.
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev googletest libgtest-dev libgmock-dev
-          clang-format xvfb xauth python3 "$@")
+          clang-format xvfb xauth x11-utils xdotool python3 "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
