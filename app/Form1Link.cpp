@@ -151,7 +151,10 @@ void TForm1::showOperatingModeNotice() {
           "4-Rodar o VekTool e abrir a porta COM criada"})
         addLog(QString::fromUtf8(line));
     // Never closed from inside the receive handler: the event thread waits for it to return.
-    Timer2.start();
+    // A repeated notice leaves a running close timer alone, or a box repeating itself faster
+    // than the timer would hold the port open for ever.
+    if (!Timer2.isActive())
+        Timer2.start();
 }
 
 void TForm1::Timer2Timer() {

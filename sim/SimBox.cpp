@@ -340,12 +340,20 @@ void SimBox::Impl::sendStatusIfDue(SimClock::time_point now) {
         // A tool that does not read gets no pile of statuses.
         if (!out.empty())
             return;
-        const auto payload = responder.statusPayload();
-        std::vector<TimedWrite> writes = injector.shape(Status, payload, false, now);
+        const bool packet = m.mode == 0 && m.announcement != OperatingAnnouncement::Status;
+        const bool status = m.mode != 0 || m.announcement != OperatingAnnouncement::Packet;
+        std::vector<TimedWrite> writes;
+        if (status)
+            writes = injector.shape(Status, responder.statusPayload(), false, now);
+        if (packet) {
+            std::vector<TimedWrite> notice = injector.shape(OperatingMode, {}, false, now);
+            writes.insert(writes.end(), notice.begin(), notice.end());
+        }
         if (writes.empty())
             return;
         queue(std::move(writes));
-        responder.countStatus();
+        if (status)
+            responder.countStatus();
         char text[80];
         std::snprintf(text, sizeof text, "status sent: mode %u, version %u.%u.%u.%u", m.mode,
                       m.version[0], m.version[1], m.version[2], m.version[3]);

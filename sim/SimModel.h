@@ -9,6 +9,9 @@
 
 namespace vek {
 
+// How a box in operating mode makes itself known, about once each status interval.
+enum class OperatingAnnouncement { Status, Packet, StatusThenPacket };
+
 // What the simulated box is: its mode, identity, version, configuration base and store.
 struct SimModel {
     uint8_t mode = 1;  // 0 operating mode, otherwise bootloader
@@ -23,6 +26,7 @@ struct SimModel {
         return b;
     }();
     int statusIntervalMs = 1000;
+    OperatingAnnouncement announcement = OperatingAnnouncement::Status;
 };
 
 // Counts of what the box has seen, for tests.

@@ -30,6 +30,10 @@ the tool until SIGINT or SIGTERM, logging its events on standard error.
 
 The box:
   --mode boot|operating    mode it reports (default boot)
+  --announce status|packet|both
+                           how a box in operating mode makes itself known: its status, an
+                           operating-mode packet, or the status followed by that packet
+                           (default status)
   --hw N                   hardware type, version number a (default 3)
   --fw C.D                 firmware version (default 2.30, so the tool uploads its image)
   --id HEX24               identifier as shown, 24 hex digits (default 0011A2B344C5D6E78899FA0B)
@@ -139,6 +143,17 @@ const std::vector<OptionRule>& optionRules() {
              if (v != "boot" && v != "operating")
                  badArgument("--mode wants boot or operating, not '" + v + "'");
              o.model.mode = v == "boot" ? 1 : 0;
+         }},
+        {"--announce", true,
+         [](O& o, S v) {
+             if (v == "status")
+                 o.model.announcement = OperatingAnnouncement::Status;
+             else if (v == "packet")
+                 o.model.announcement = OperatingAnnouncement::Packet;
+             else if (v == "both")
+                 o.model.announcement = OperatingAnnouncement::StatusThenPacket;
+             else
+                 badArgument("--announce wants status, packet or both, not '" + v + "'");
          }},
         {"--hw", true, [](O& o, S v) { o.hardware = uint8_t(unsignedValue("--hw", v, 255)); }},
         {"--fw", true, [](O& o, S v) { o.firmware = firmwareVersion(v); }},

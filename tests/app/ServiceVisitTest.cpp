@@ -134,6 +134,27 @@ TEST(ServiceVisit, AnInvalidStoreIsReplacedByTheDefaults) {
     EXPECT_EQ(v.box.storedConfig(), defaultPresetBlock());
 }
 
+// Each way a box in operating mode announces itself, repeated faster than the close timer runs:
+// the first notice closes the port, later ones do not hold it open.
+TEST(ServiceVisit, AnOperatingModeNoticeClosesThePortWhateverFollows) {
+    for (const auto announcement : {OperatingAnnouncement::Status, OperatingAnnouncement::Packet,
+                                    OperatingAnnouncement::StatusThenPacket}) {
+        SCOPED_TRACE(int(announcement));
+        SimModel model = currentBox();
+        model.mode = 0;
+        model.statusIntervalMs = 20;
+        model.announcement = announcement;
+        Visit v(model);
+        ASSERT_TRUE(v.waitForLine("O Vek foi detectado em modo de operação!", 5s));
+        QElapsedTimer sinceNotice;
+        sinceNotice.start();
+        ASSERT_TRUE(waitUntil([&] { return !v.f.VCP.Connected(); }, 2s));
+        std::cout << "[ figures  ] closed " << sinceNotice.elapsed() << " ms after the notice\n";
+        EXPECT_EQ(v.f.logLines().last(), "Conexão fechada...");
+        EXPECT_FALSE(v.w.logHas("Vek v3.0.2.36")) << "no version line for operating mode";
+    }
+}
+
 TEST(ServiceVisit, ABoxInOperatingModeIsToldToReconnectAndLetGo) {
     SimModel model = currentBox();
     model.mode = 0;
