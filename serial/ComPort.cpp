@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "serial/ComThread.h"
+#include "serial/DeferredClose.h"
 #include "serial/EComPort.h"
 #include "serial/TermiosSpeed.h"
 
@@ -211,26 +212,26 @@ void TCustomComPort::openDevice() {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw EComPort(1, errno);
-    // No sharing: TIOCEXCL turns away later openers except root, the lock turns away root too.
-    // TIOCEXCL fails only on a non-terminal, which the line settings then refuse.
-    ioctl(fd, TIOCEXCL);
+    // No sharing: the lock turns away every later opener, root too, and TIOCEXCL those that do
+    // not lock but are not root. TIOCEXCL belongs to the line, not to this descriptor, so it is
+    // set only once the lock is ours and cleared on every way out. It fails only on a
+    // non-terminal, which the line settings then refuse.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
         throw EComPort(1, error);
     }
-
-    fd_ = fd;
+    ioctl(fd, TIOCEXCL);
     try {
         // The buffer sizes have nothing to apply on Linux: they are kept as settings only.
-        applyLine(fd_, *this);
+        applyLine(fd, *this);
         checkTimeouts(Timeouts);
-        thread_ = std::make_unique<TComThread>(*this, fd_);
-    } catch (const EComPort&) {
-        ::close(fd_);
-        fd_ = -1;
+        thread_ = std::make_unique<TComThread>(*this, fd);
+    } catch (...) {
+        closeDeviceNow(fd);
         throw;
     }
+    fd_ = fd;
     ++threadsStarted_;
 }
 
@@ -248,9 +249,14 @@ void TCustomComPort::closeDevice() {
     } else {
         thread_.reset();
     }
-    ioctl(fd_, TIOCNXCL);  // others holding the line may open it again
-    ::close(fd_);
-    fd_ = -1;
+    // What the driver still holds after the flush (a USB transfer under way) would hold the
+    // close until it drains, if it ever does.
+    int queued = 0;
+    const int fd = std::exchange(fd_, -1);
+    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0)
+        closeDeviceInBackground(fd);
+    else
+        closeDeviceNow(fd);
     if (!flushed)
         throw EComPort(5, flushError);
 }
@@ -331,6 +337,10 @@ int TCustomComPort::Read(void* buffer, int count) {
 int TCustomComPort::Write(const void* buffer, int count) {
     if (count <= 0)
         return 0;
+    // The line failed under the event thread: unplugged, or an error the terminal may not
+    // report to a write.
+    if (thread_ && thread_->lineGone())
+        throw EComPort(2, EIO);
     const Deadline deadline = totalDeadline(Clock::now(), Timeouts.WriteTotalMultiplier,
                                             Timeouts.WriteTotalConstant, count);
     const auto* bytes = static_cast<const uint8_t*>(buffer);

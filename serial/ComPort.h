@@ -56,8 +56,12 @@ struct TComBuffer {
 // owner thread synchronously; OnRxChar therefore runs on the owner thread, one event at a time.
 // Closing never dead-locks with a hand-over in flight, and a close from inside OnRxChar (or a
 // nested event loop below it) takes effect at once; the thread is joined once the handler returns.
-// Once the line hangs up (device unplugged) the event thread stops waiting; the port stays
-// Connected until it is closed, and writes fail.
+// Once the line hangs up (device unplugged) or fails, the event thread stops waiting; the port
+// stays Connected until it is closed, and writes fail with code 2.
+// Close returns at once for the tool: the port is closed and nothing more is handed over. The
+// descriptor's last close, which Linux holds while a USB device still has output to drain, runs
+// in the background when output is still queued; until it has ended, an open of the same device
+// fails like that of a busy port.
 class TCustomComPort : public QObject {
     Q_OBJECT
   public:

@@ -46,6 +46,7 @@ struct TComThread::Shared {
     std::condition_variable changed;
     State state = State::Idle;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> lineGone{false};
     int epollFd = -1;
     int stopFd = -1;
     int wakeFd = -1;  // readable while a hand-over is pending
@@ -181,23 +182,32 @@ bool TComThread::inHandOver() const {
     return shared_->started();
 }
 
+bool TComThread::lineGone() const {
+    return shared_->lineGone;
+}
+
 void TComThread::run(const std::shared_ptr<Shared>& shared) {
     for (;;) {
         std::array<epoll_event, 2> events{};
         const int n = epoll_wait(shared->epollFd, events.data(), events.size(), -1);
+        if (shared->stopping)
+            return;
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 || shared->stopping)
-            return;
         bool received = false;
+        // Unplugged, the far end of a pseudo-terminal closed, an error on the line or in the
+        // waiting itself: each would be reported for ever, so the waiting ends here, and the port
+        // stays open until it is closed, failing its writes.
+        bool gone = n < 0;
         for (int i = 0; i < n; ++i) {
             if (events[i].data.u32 != kPortTag)
                 continue;
-            // Unplugged, or the far end of a pseudo-terminal closed: the port would report it
-            // for ever, so the waiting ends here; the port stays open until it is closed.
-            if ((events[i].events & (EPOLLHUP | EPOLLERR)) != 0)
-                return;
+            gone = gone || (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
             received = (events[i].events & EPOLLIN) != 0;
+        }
+        if (gone) {
+            shared->lineGone = true;
+            return;
         }
         if (received && !shared->handOver())
             return;

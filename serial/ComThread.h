@@ -30,6 +30,8 @@ class TComThread {
     void stop();
     // Owner thread: whether this thread's hand-over is running on the caller's stack.
     bool inHandOver() const;
+    // Whether the thread ended because the line hung up or failed (not because it was stopped).
+    bool lineGone() const;
 
   private:
     struct Shared;

@@ -7,9 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "FailingAllocation.h"
 #include "SerialTestSupport.h"
 #include "Termios2Probe.h"
 #include "serial/ComPort.h"
+#include "serial/ComThread.h"
 #include "serial/EComPort.h"
 
 namespace vek {
@@ -176,6 +178,18 @@ INSTANTIATE_TEST_SUITE_P(
         FailedOpenRow{"NegativeTimeout", [](TComPort& p) { p.Timeouts.WriteTotalConstant = -5; }, 8,
                       EINVAL}),
     [](const testing::TestParamInfo<FailedOpenRow>& info) { return info.param.meaning; });
+
+TEST_F(ComPort, AnyErrorAfterTheDeviceIsTakenLeavesItClosedAndFree) {
+    const int descriptors = openDescriptorCount();
+    failNextAllocationOf(sizeof(TComThread));
+    EXPECT_THROW(port.Open(), std::bad_alloc);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_NO_THROW(port.Close());
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+}
 
 TEST_F(ComPort, SecondOpenOfTheSameLineFails) {
     port.Open();

@@ -1,10 +1,12 @@
 // The event thread: bytes-received events, their hand-over to the owner thread, and closing.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <thread>
 
 #include "SerialTestSupport.h"
@@ -198,6 +200,31 @@ TEST_F(ComThread, PortDestroyedInsideItsOwnHandler) {
     ASSERT_TRUE(runEventsUntil([&] { return events > 0; }));
     EXPECT_TRUE(threadsBackToBaseline());
     EXPECT_EQ(events, 1);
+}
+
+// The event thread's waiting fails (here its epoll descriptor is swapped for /dev/null under it):
+// the thread ends as for a hang-up, and the port, still open, refuses to write.
+TEST_F(ComThread, AFailureOfTheWaitingEndsItLikeAHangUp) {
+    recordAndRead();
+    port.Open();
+    int epollFd = -1;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        if (std::filesystem::read_symlink(entry.path()) == "anon_inode:[eventpoll]")
+            epollFd = std::stoi(entry.path().filename());
+    }
+    ASSERT_GE(epollFd, 0);
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(dup2(null, epollFd), epollFd);
+    close(null);
+    // A waiting already under way goes on until these bytes come; the next one fails.
+    pty.send({1});
+    EXPECT_TRUE(threadsBackToBaseline());
+
+    EXPECT_TRUE(port.Connected());
+    const unsigned char byte = 0;
+    EXPECT_THROW(port.Write(&byte, 1), EComPort);
+    port.Close();
+    EXPECT_FALSE(port.Connected());
 }
 
 TEST_F(ComThread, AfterHangUpTheThreadRestsAndThePortStillCloses) {
