@@ -1,5 +1,7 @@
 // The window right after start, and opening and closing the connection.
 #include <gtest/gtest.h>
+
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -129,20 +131,33 @@ TEST(Connection, APressWhileOpenKeepsTheButtonDownUntilClosed) {
     EXPECT_FALSE(w.form->ui.ButtonVCP->isChecked());
 }
 
-TEST(Connection, OpeningThePortListSelectsTheFirstPort) {
-    PtyPeer a, b;
-    const std::string ports = a.slavePath() + ":" + b.slavePath();
-    setenv("VEKTOOL_PORTS", ports.c_str(), 1);
+// Each way of opening the list reads the ports again, so that a box plugged in meanwhile shows
+// up, and selects the first.
+TEST(Connection, OpeningThePortListWithMouseOrKeyboardRefreshesIt) {
+    PtyPeer a, b, c;
+    setenv("VEKTOOL_PORTS", a.slavePath().c_str(), 1);
     Window w;
-    unsetenv("VEKTOOL_PORTS");
-    TForm1& f = *w.form;
-    ASSERT_GE(f.ui.ComboBox1->count(), 2);
-    f.ui.ComboBox1->setCurrentIndex(1);
+    QComboBox& list = *w.form->ui.ComboBox1;
+    const auto listed = [&](const PtyPeer& peer) {
+        return list.findText(QString::fromStdString(peer.slavePath())) >= 0;
+    };
+    ASSERT_TRUE(listed(a));
+    ASSERT_FALSE(listed(b));
+
+    std::string ports = a.slavePath() + ":" + b.slavePath();
     setenv("VEKTOOL_PORTS", ports.c_str(), 1);
-    f.ComboBox1DropDown();
+    QTest::mouseClick(&list, Qt::LeftButton);
+    list.hidePopup();
+    EXPECT_TRUE(listed(b));
+
+    ports += ":" + c.slavePath();
+    setenv("VEKTOOL_PORTS", ports.c_str(), 1);
+    list.setCurrentIndex(1);
+    QTest::keyClick(&list, Qt::Key_Down, Qt::AltModifier);
+    list.hidePopup();
     unsetenv("VEKTOOL_PORTS");
-    EXPECT_EQ(f.ui.ComboBox1->currentIndex(), 0);
-    EXPECT_GE(f.ui.ComboBox1->findText(QString::fromStdString(b.slavePath())), 0);
+    EXPECT_TRUE(listed(c));
+    EXPECT_EQ(list.currentIndex(), 0);
 }
 
 TEST(Log, TypingMovesTheCaretBackToTheEnd) {
