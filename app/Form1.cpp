@@ -20,6 +20,7 @@
 #include "app/Glyphs.h"
 #include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
+#include "transfer/Pacer.h"
 
 namespace vek {
 
@@ -110,9 +111,9 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
             frame->start();
     });
 
-    Timer1.setInterval(500);
+    Timer1.setInterval(kTransferStepInterval);
     Timer2.setInterval(50);
-    Timer3.setInterval(100);
+    Timer3.setInterval(kReadStepInterval);
     // The repeats fall on whole ticks: a coarse timer's 5% slack would add up over ten of them.
     Timer1.setTimerType(Qt::PreciseTimer);
     Timer3.setTimerType(Qt::PreciseTimer);

@@ -5,6 +5,7 @@
 #include "app/Form1.h"
 #include "config/ConfigRead.h"
 #include "config/RemoteCommands.h"
+#include "transfer/Pacer.h"
 
 namespace vek {
 
@@ -135,12 +136,8 @@ void TForm1::B_RemConfigClick() {
 }
 
 void TForm1::B_GetConfigClick() {
-    auto& t = transferState;
-    t.PacketCount = kConfigReadCount;
-    ui.ProgressBar1->setMaximum(int(kConfigReadCount));
-    t.AckedNo = kNoPacketAcked;
-    t.PacketNo = 0;
-    t.Nacks = t.Code10 = t.Code15 = t.Code20 = 0;
+    beginConfigRead(transferState);
+    ui.ProgressBar1->setMaximum(int(transferState.PacketCount));
     ui.CB_PING->setCurrentIndex(-1);
     ui.CB_A232->setCurrentIndex(-1);
     ui.CB_B232->setCurrentIndex(-1);
@@ -157,10 +154,10 @@ void TForm1::RequestPackage() {
 }
 
 void TForm1::Timer3Timer() {
-    stepPacer(Timer3, &TForm1::RequestPackage, QStringLiteral("ERRO #0x03"), [] {
-        return MessageBoxRequest{QStringLiteral("ERRO #0x04"),
-                                 QStringLiteral("A operação não pode ser concluida!"),
-                                 QMessageBox::Warning, QMessageBox::Ok};
+    stepPacer(Timer3, &TForm1::RequestPackage, QString::fromUtf8(kReadNoConnectionTitle), [] {
+        return MessageBoxRequest{QString::fromUtf8(kReadFailedTitle),
+                                 QString::fromUtf8(kReadFailedText), QMessageBox::Warning,
+                                 QMessageBox::Ok};
     });
 }
 

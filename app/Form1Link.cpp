@@ -2,6 +2,7 @@
 #include "app/Form1.h"
 
 #include "config/ConfigRead.h"
+#include "transfer/Pacer.h"
 
 namespace vek {
 
@@ -26,22 +27,15 @@ void TForm1::VCPRxChar(int count) {
                                          static_cast<std::size_t>(std::max(got, 0)));
 
     const DecodedPacket packet = decodePacket(bytes);
-    switch (packet.outcome) {
-        case DecodeOutcome::TooShort:
-            ++transferState.Code10;
+    switch (countReceiveEvent(transferState, packet)) {
+        case ReceiveAction::StepNow:
             runTransferStepNow();
             return;
-        case DecodeOutcome::BadStart:
-            ++transferState.Code15;
+        case ReceiveAction::Drop:
+            if (packet.outcome == DecodeOutcome::BadDestination)
+                addLog(QStringLiteral("Destino inválido!"));
             return;
-        case DecodeOutcome::TooLong:
-        case DecodeOutcome::Incomplete:
-        case DecodeOutcome::BadChecksum:
-            return;
-        case DecodeOutcome::BadDestination:
-            addLog(QStringLiteral("Destino inválido!"));
-            return;
-        case DecodeOutcome::Accepted:
+        case ReceiveAction::Dispatch:
             break;
     }
 
@@ -74,29 +68,27 @@ void TForm1::VCPRxChar(int count) {
         default:
             break;
     }
-    if (packet.trailingBytes)
-        ++transferState.Code20;
+    countTrailingBytes(transferState, packet);
     processEvents();
 }
 
 void TForm1::handleAck(std::span<const uint8_t> payload) {
-    // No transfer was ever started in this run: there is nothing an Ack could complete.
-    if (payload.size() < 2 || transferState.PacketCount == 0)
-        return;
-    const uint32_t n = readBE16(payload.data());
-    transferState.AckedNo = n;
-    if (n < transferState.PacketCount) {
-        if (n == 1) {
-            if (transferState.Kind == FwData)
-                addLog(QStringLiteral("Atualizando firmware..."));
-            if (transferState.Kind == ConfigData)
-                addLog(QStringLiteral("Atualizando configuração..."));
-        }
-        transferState.ReplyFlag = true;
-        runTransferStepNow();
-        return;
+    switch (takeAck(transferState, payload)) {
+        case AckOutcome::Advanced:
+            if (transferState.AckedNo == 1) {
+                if (transferState.Kind == FwData)
+                    addLog(QStringLiteral("Atualizando firmware..."));
+                if (transferState.Kind == ConfigData)
+                    addLog(QStringLiteral("Atualizando configuração..."));
+            }
+            runTransferStepNow();
+            break;
+        case AckOutcome::Completed:
+            completeTransfer();
+            break;
+        case AckOutcome::Ignored:
+            break;
     }
-    completeTransfer();
 }
 
 void TForm1::completeTransfer() {
@@ -164,22 +156,22 @@ void TForm1::Timer2Timer() {
 }
 
 void TForm1::handleConfigReply(std::span<const uint8_t> payload) {
-    const auto reply = parseConfigReply(payload, deviceInfo.configBase);
-    // Data that would land outside the read-back buffer, or that the frame does not carry.
-    if (!reply)
-        return;
-    std::copy(reply->data.begin(), reply->data.end(), readBackBlock.begin() + reply->offset);
-    transferState.AckedNo = reply->offset / kConfigChunk + 1;
-    if (transferState.AckedNo < transferState.PacketCount) {
-        ui.ProgressBar1->setValue(int(transferState.AckedNo + 1));
-        transferState.ReplyFlag = true;
-        runReadStepNow();
-        return;
+    // Data that would land outside the read-back buffer, or that the frame does not carry, are
+    // ignored.
+    switch (takeReadReply(transferState, readBackBlock, payload, deviceInfo.configBase)) {
+        case ReadReplyOutcome::MoreToRead:
+            ui.ProgressBar1->setValue(int(transferState.AckedNo + 1));
+            runReadStepNow();
+            break;
+        case ReadReplyOutcome::Complete:
+            Timer3.stop();
+            processEvents();
+            ui.ProgressBar1->setValue(0);
+            applyReadBack();
+            break;
+        case ReadReplyOutcome::Ignored:
+            break;
     }
-    Timer3.stop();
-    processEvents();
-    ui.ProgressBar1->setValue(0);
-    applyReadBack();
 }
 
 }  // namespace vek

@@ -1,5 +1,6 @@
 #include "config/ConfigRead.h"
 
+#include <algorithm>
 #include <array>
 
 #include "config/ConfigBlock.h"
@@ -39,6 +40,26 @@ std::optional<ConfigReply> parseConfigReply(std::span<const uint8_t> payload, ui
     if (offset > kConfigBlockSize || count > kConfigBlockSize - offset)
         return std::nullopt;
     return ConfigReply{offset, payload.subspan(kReplyHeader, count)};
+}
+
+void beginConfigRead(TransferState& t) {
+    t.PacketCount = kConfigReadCount;
+    t.AckedNo = kNoPacketAcked;
+    t.PacketNo = 0;
+    t.Nacks = t.Code10 = t.Code15 = t.Code20 = 0;
+}
+
+ReadReplyOutcome takeReadReply(TransferState& t, ConfigBlockBytes& readBack,
+                               std::span<const uint8_t> payload, uint32_t base) {
+    const auto reply = parseConfigReply(payload, base);
+    if (!reply)
+        return ReadReplyOutcome::Ignored;
+    std::copy(reply->data.begin(), reply->data.end(), readBack.begin() + reply->offset);
+    t.AckedNo = reply->offset / kConfigChunk + 1;
+    if (t.AckedNo >= t.PacketCount)
+        return ReadReplyOutcome::Complete;
+    t.ReplyFlag = true;
+    return ReadReplyOutcome::MoreToRead;
 }
 
 }  // namespace vek

@@ -5,6 +5,9 @@
 #include <optional>
 #include <span>
 
+#include "config/ConfigBlock.h"
+#include "transfer/TransferState.h"
+
 namespace vek {
 
 inline constexpr uint32_t kConfigChunk = 500;
@@ -20,5 +23,15 @@ struct ConfigReply {
     std::span<const uint8_t> data;
 };
 std::optional<ConfigReply> parseConfigReply(std::span<const uint8_t> payload, uint32_t base);
+
+// Sets up t for a read of the kConfigReadCount requests: nothing asked or answered, the
+// counters at zero.
+void beginConfigRead(TransferState& t);
+
+// A reply against the running read: its data copied into readBack and AckedNo set. MoreToRead
+// raises the reply flag (the next request is due); Complete means the last chunk has come.
+enum class ReadReplyOutcome { Ignored, MoreToRead, Complete };
+ReadReplyOutcome takeReadReply(TransferState& t, ConfigBlockBytes& readBack,
+                               std::span<const uint8_t> payload, uint32_t base);
 
 }  // namespace vek

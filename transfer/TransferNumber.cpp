@@ -1,6 +1,7 @@
 #include "transfer/TransferNumber.h"
 
 #include <ctime>
+#include <mutex>
 #include <random>
 
 namespace vek {
@@ -41,8 +42,11 @@ std::string localDateTimeText() {
 }
 
 uint32_t RandomBelow(uint32_t limit) {
-    // Never seeded by us: the default seed gives the same values every run.
+    // Never seeded by us: the default seed gives the same values every run. Boxes serviced in
+    // parallel draw from it at once.
+    static std::mutex mutex;
     static std::minstd_rand generator;
+    const std::lock_guard lock(mutex);
     return limit == 0 ? 0 : uint32_t(generator() % limit);
 }
 
