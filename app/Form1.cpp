@@ -18,15 +18,16 @@
 
 #include "app/FormStyle.h"
 #include "app/Glyphs.h"
+#include "link/BoxLine.h"
 #include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
+#include "serial/OpenFailure.h"
 #include "transfer/Pacer.h"
 
 namespace vek {
 
 namespace {
 
-constexpr int kBoxBaudRate = 3686400;
 constexpr int kProgressFrameMs = 16;  // about a display's refresh
 constexpr Qt::WindowFlags kWindowFlags = Qt::Dialog | Qt::CustomizeWindowHint |
                                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -50,20 +51,17 @@ QMessageBox::StandardButton showRealMessageBox(const MessageBoxRequest& request)
 
 // Why an open failed, in words a technician on Linux can act on.
 const char* openFailureHint(int systemCode) {
-    switch (systemCode) {
-        case EACCES:
-        case EPERM:
+    switch (classifyOpenFailure(systemCode)) {
+        case OpenFailure::NoPermission:
             return "no permission: add your user to the dialout group and log in again";
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
+        case OpenFailure::Absent:
             return "no such device: is the box plugged in?";
-        case EBUSY:
-        case EWOULDBLOCK:
+        case OpenFailure::Busy:
             return "the port is in use by another program";
-        default:
-            return "see the system error above";
+        case OpenFailure::Other:
+            break;
     }
+    return "see the system error above";
 }
 
 }  // namespace
@@ -91,9 +89,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     setFixedSize(557, 742);
     setWindowIcon(applicationIcon());
 
-    VCP.BaudRate = TBaudRate::brCustom;
-    VCP.Buffer = {4096, 4096};
-    VCP.Timeouts = {200, 100, 100, 2, 2};
+    setBoxLineSettings(VCP);
     VCP.OnRxChar = [this](QObject*, int count) { guarded([&] { VCPRxChar(count); }); };
 
     // The bar follows every packet but paints at most once a display frame: a paint for each

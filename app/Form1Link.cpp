@@ -118,16 +118,14 @@ void TForm1::handleStatus(std::span<const uint8_t> payload) {
     addLog(QString::fromStdString(versionAndIdText(deviceInfo)));
     switch (decideDeviceAction(deviceInfo.version)) {
         case DeviceAction::DiscontinuedThenRead:
-            addLog(QStringLiteral("Essa versão do vek está descontinuada, entre em contato com a "
-                                  "Norvane para mais informações!"),
-                   true);
+            addLog(QString::fromUtf8(kDiscontinuedWarning), true);
             B_GetConfigClick();
             break;
         case DeviceAction::UploadFirmware:
             B_FwTxClick();
             break;
         case DeviceAction::UpToDateThenRead:
-            addLog(QStringLiteral("O Vek está atualizado!"));
+            addLog(QString::fromUtf8(kUpToDateText));
             B_GetConfigClick();
             break;
         case DeviceAction::None:
@@ -137,10 +135,7 @@ void TForm1::handleStatus(std::span<const uint8_t> payload) {
 }
 
 void TForm1::showOperatingModeNotice() {
-    for (const char* line :
-         {"O Vek foi detectado em modo de operação!", "1-Desconectar todos os chicotes",
-          "2-Conectar apenas o cabo USB", "3-Aguardar o Windows criar a porta (5 segundos)",
-          "4-Rodar o VekTool e abrir a porta COM criada"})
+    for (const char* line : kOperatingModeNotice)
         addLog(QString::fromUtf8(line));
     // Never closed from inside the receive handler: the event thread waits for it to return.
     // A repeated notice leaves a running close timer alone, or a box repeating itself faster

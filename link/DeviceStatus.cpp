@@ -1,6 +1,7 @@
 #include "link/DeviceStatus.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "link/DevicePacket.h"
@@ -33,13 +34,40 @@ std::optional<DeviceInfo> decodeStatus(std::span<const uint8_t> payload) {
     return info;
 }
 
-std::string versionAndIdText(const DeviceInfo& info) {
-    char text[64];
-    const int size =
-        std::snprintf(text, sizeof text, "Vek v%d.%d.%d.%d\r\nId: %.8X %.8X %.8X", info.version[0],
-                      info.version[1], info.version[2], info.version[3], unsigned(info.id[0]),
-                      unsigned(info.id[1]), unsigned(info.id[2]));
+std::string versionText(const std::array<uint8_t, 4>& version) {
+    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+           std::to_string(version[2]) + "." + std::to_string(version[3]);
+}
+
+std::string identifierText(const std::array<uint32_t, 3>& id, char separator) {
+    char text[32];
+    const int size = std::snprintf(text, sizeof text, "%.8X%c%.8X%c%.8X", unsigned(id[0]),
+                                   separator, unsigned(id[1]), separator, unsigned(id[2]));
     return std::string(text, std::size_t(size));
+}
+
+std::string versionAndIdText(const DeviceInfo& info) {
+    return "Vek v" + versionText(info.version) + "\r\nId: " + identifierText(info.id, ' ');
+}
+
+std::optional<std::array<uint32_t, 3>> parseIdentifier(std::string_view text) {
+    std::string digits;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        // A separator only between two groups of eight.
+        if ((c == '-' || c == ' ') && (digits.size() == 8 || digits.size() == 16) && i > 0 &&
+            std::isxdigit(static_cast<unsigned char>(text[i - 1])))
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+        digits += c;
+    }
+    if (digits.size() != 24)
+        return std::nullopt;
+    std::array<uint32_t, 3> id{};
+    for (std::size_t w = 0; w < 3; ++w)
+        id[w] = uint32_t(std::stoul(digits.substr(w * 8, 8), nullptr, 16));
+    return id;
 }
 
 DeviceAction decideDeviceAction(const std::array<uint8_t, 4>& version) {

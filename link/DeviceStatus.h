@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace vek {
 
@@ -26,6 +27,22 @@ std::optional<DeviceInfo> decodeStatus(std::span<const uint8_t> payload);
 
 // "Vek v%d.%d.%d.%d\r\nId: %.8X %.8X %.8X"
 std::string versionAndIdText(const DeviceInfo& info);
+// The identifier's three words as eight upper-case hex digits each, joined by separator.
+std::string identifierText(const std::array<uint32_t, 3>& id, char separator);
+// An identifier as a technician types it: 24 hex digits, in groups of eight that may be
+// separated by dashes or spaces; nullopt for anything else.
+std::optional<std::array<uint32_t, 3>> parseIdentifier(std::string_view text);
+std::string versionText(const std::array<uint8_t, 4>& version);  // "a.b.c.d"
+
+// What the box is told and told about, by the window and the command line alike.
+inline constexpr std::array<const char*, 5> kOperatingModeNotice{
+    "O Vek foi detectado em modo de operação!", "1-Desconectar todos os chicotes",
+    "2-Conectar apenas o cabo USB", "3-Aguardar o Windows criar a porta (5 segundos)",
+    "4-Rodar o VekTool e abrir a porta COM criada"};
+inline constexpr const char* kDiscontinuedWarning =
+    "Essa versão do vek está descontinuada, entre em contato com a Norvane para mais "
+    "informações!";
+inline constexpr const char* kUpToDateText = "O Vek está atualizado!";
 
 enum class DeviceAction {
     None,                  // unknown hardware: the version line only

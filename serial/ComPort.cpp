@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <utility>
 
+#include "serial/ComSignal.h"
 #include "serial/ComThread.h"
 #include "serial/DeferredClose.h"
 #include "serial/EComPort.h"
@@ -226,13 +228,15 @@ void TCustomComPort::openDevice() {
         // The buffer sizes have nothing to apply on Linux: they are kept as settings only.
         applyLine(fd, *this);
         checkTimeouts(Timeouts);
-        thread_ = std::make_unique<TComThread>(*this, fd);
+        if (Events != 0)
+            thread_ = std::make_unique<TComThread>(*this, fd);
     } catch (...) {
         closeDeviceNow(fd);
         throw;
     }
     fd_ = fd;
-    ++threadsStarted_;
+    if (thread_)
+        ++threadsStarted_;
 }
 
 void TCustomComPort::closeDevice() {
@@ -243,11 +247,12 @@ void TCustomComPort::closeDevice() {
     // A close inside this thread's own hand-over cannot wait for it: the thread ends when the
     // handler returns and is joined then. It waits on nothing but that hand-over, so the device
     // can go at once either way.
-    thread_->stop();
-    if (thread_->inHandOver()) {
-        retired_.push_back(std::move(thread_));
-    } else {
-        thread_.reset();
+    if (thread_) {
+        thread_->stop();
+        if (thread_->inHandOver())
+            retired_.push_back(std::move(thread_));
+        else
+            thread_.reset();
     }
     // What the driver still holds after the flush (a USB transfer under way) would hold the
     // close until it drains, if it ever does.
@@ -367,6 +372,35 @@ int TCustomComPort::InputCount() const {
     if (ioctl(fd_, FIONREAD, &count) != 0)
         throw EComPort(10, errno);
     return count;
+}
+
+TComEvents TCustomComPort::WaitForEvent(TComEvents events, const TComSignal& stop, int timeoutMs) {
+    if (thread_)
+        throw EComPort(20);
+    const Deadline deadline =
+        timeoutMs < 0 ? Deadline{} : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int waitMs = -1;
+        if (deadline) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            waitMs = int(std::max<int64_t>(left.count(), 0));
+        }
+        const short portEvents = (events & evRxChar) != 0 ? POLLIN : 0;
+        std::array<pollfd, 2> waited{{{fd_, portEvents, 0}, {stop.descriptor(), POLLIN, 0}}};
+        const int n = poll(waited.data(), waited.size(), waitMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw EComPort(21, errno);
+        if (stop.raised() || n == 0)
+            return 0;
+        // Unplugged or the far end gone: it would be reported at once for ever.
+        if ((waited[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            throw EComPort(21, EIO);
+        if ((waited[0].revents & POLLIN) != 0)
+            return evRxChar;
+    }
 }
 
 }  // namespace vek

@@ -19,6 +19,25 @@ enum class TDTRFlowControl { dtrDisable, dtrEnable };
 enum class TRTSFlowControl { rtsDisable, rtsEnable };
 enum class TSyncMethod { smThreadSync };
 
+// Line events, as the operating system's event mask has them. On Linux only the arrival of bytes
+// is told apart.
+enum TComEvent : unsigned {
+    evRxChar = 1u << 0,
+    evTxEmpty = 1u << 1,
+    evRxFlag = 1u << 2,
+    evRing = 1u << 3,
+    evBreak = 1u << 4,
+    evCTS = 1u << 5,
+    evDSR = 1u << 6,
+    evError = 1u << 7,
+    evRLSD = 1u << 8,
+    evRx80Full = 1u << 9,
+};
+using TComEvents = unsigned;
+inline constexpr TComEvents kAllComEvents = 0x3FF;
+
+class TComSignal;
+
 struct TComTimeouts {
     int ReadInterval = -1;  // milliseconds, as all five
     int ReadTotalMultiplier = 0;
@@ -62,6 +81,9 @@ struct TComBuffer {
 // descriptor's last close, which Linux holds while a USB device still has output to drain, runs
 // in the background when output is still queued; until it has ended, an open of the same device
 // fails like that of a busy port.
+//
+// A port opened with no Events has no event thread: its owner thread may be any thread, and waits
+// for bytes with WaitForEvent.
 class TCustomComPort : public QObject {
     Q_OBJECT
   public:
@@ -80,6 +102,9 @@ class TCustomComPort : public QObject {
     TComTimeouts Timeouts;
     TSyncMethod SyncMethod = TSyncMethod::smThreadSync;
     bool TriggersOnRxChar = true;
+    // The events the event thread watches; with none, the port has no event thread and its
+    // owner waits by hand (WaitForEvent).
+    TComEvents Events = kAllComEvents;
 
     // Raised on the owner thread with the receive-queue count, always greater than 0.
     std::function<void(QObject* sender, int count)> OnRxChar;
@@ -98,6 +123,12 @@ class TCustomComPort : public QObject {
 
     // Bytes waiting in the receive queue (FIONREAD); EComPort 10 on failure.
     int InputCount() const;
+
+    // Waits on the calling thread, when the port has no event thread, until one of events
+    // happens, stop is raised or timeoutMs passes (-1: no limit). Returns the events that
+    // happened, none on a timeout or a stop. EComPort 20 while the event thread runs, 21 when the
+    // waiting fails or the line hangs up.
+    TComEvents WaitForEvent(TComEvents events, const TComSignal& stop, int timeoutMs);
 
     // For tests: how many event threads this port has started in its lifetime.
     int ThreadsStarted() const { return threadsStarted_; }

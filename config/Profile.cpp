@@ -1,0 +1,405 @@
+#include "config/Profile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <span>
+
+namespace vek {
+
+namespace {
+
+// Every field of the panel that a profile holds, in the panel's order.
+struct FieldDef {
+    enum Kind { Choice, Number, Flag };
+    Kind kind = Choice;
+    std::string path{};
+    std::string caption{};
+    // Choice: which list, its values and their unit on the panel.
+    int PanelValues::*index = nullptr;
+    std::span<const int> choices{};
+    int unit = 1;
+    // Number: the edit box and the most its block field holds.
+    ConfigField field = ConfigField::ACP;
+    uint32_t max = 0;
+    // Flag: the check box.
+    std::function<bool&(PanelValues&)> flag{};
+};
+
+// The profile's key of each group with event and buzzer boxes, indexed by AlertGroup.
+constexpr std::array<const char*, 5> kGroupPaths{"speed", "rain_speed", "engine_speed", "idling",
+                                                 "coasting"};
+
+struct GroupDef {
+    const char* caption;
+    std::vector<std::pair<const char*, ConfigField>> values;  // key, edit box
+};
+
+// The label of each edit box, as the panel shows it.
+const char* labelOf(ConfigField field) {
+    switch (field) {
+        case ConfigField::ACP:
+            return "Aceleração máxima permitida [km/h.s]";
+        case ConfigField::ACN:
+            return "Desaceleração máxima permitida [km/h.s]";
+        case ConfigField::VMX:
+        case ConfigField::VCH:
+            return "Velocidade máxima permitida [km/h]";
+        case ConfigField::RPX:
+            return "Rotação máxima permitida [rpm]";
+        case ConfigField::TOSC:
+            return "Tempo máximo permitido para ociosidade do motor [minutos]";
+        case ConfigField::XOSC:
+            return "Tempo de exceção para manobras rápidas [segundos]";
+        case ConfigField::VBGL:
+            return "Velocidade mínima validação [km/h]";
+        case ConfigField::RBGL:
+            return "Rotação máxima validação [rpm]";
+        case ConfigField::TVMX:
+        case ConfigField::TVCH:
+        case ConfigField::TRPX:
+        case ConfigField::TBGL:
+            break;
+    }
+    return "Tempo validação [segundos]";
+}
+
+// The engine speeds are two-byte fields of the block, the others one byte.
+uint32_t maxOf(ConfigField field) {
+    return field == ConfigField::RPX || field == ConfigField::RBGL ? 0xFFFF : 0xFF;
+}
+
+constexpr const char* kEvent = "REGISTRAR EVENTO";
+constexpr const char* kBuzzer = "ALERTA BUZZER";
+
+std::vector<FieldDef> buildFields() {
+    std::vector<FieldDef> fields;
+    const auto choice = [&](const char* path, const char* caption, int PanelValues::*index,
+                            std::span<const int> choices, int unit) {
+        FieldDef f{.kind = FieldDef::Choice, .path = path, .caption = caption};
+        f.index = index;
+        f.choices = choices;
+        f.unit = unit;
+        fields.push_back(std::move(f));
+    };
+    choice("ping", "PING [s]", &PanelValues::pingIndex, kPingChoices, 1);
+    choice("rs232_a", "RS232-A", &PanelValues::a232Index, kBaudChoicesInHundreds, 100);
+    choice("rs232_b", "RS232-B", &PanelValues::b232Index, kBaudChoicesInHundreds, 100);
+
+    const auto number = [&](const std::string& path, const std::string& group, ConfigField field) {
+        FieldDef f{
+            .kind = FieldDef::Number, .path = path, .caption = group + " / " + labelOf(field)};
+        f.field = field;
+        f.max = maxOf(field);
+        fields.push_back(std::move(f));
+    };
+    const auto flag = [&](const std::string& path, const std::string& caption,
+                          std::function<bool&(PanelValues&)> box) {
+        FieldDef f{.kind = FieldDef::Flag, .path = path, .caption = caption};
+        f.flag = std::move(box);
+        fields.push_back(std::move(f));
+    };
+
+    // Acceleration and deceleration: one check box of each kind.
+    const struct {
+        const char* path;
+        const char* caption;
+        ConfigField field;
+        bool PanelValues::*event;
+        bool PanelValues::*buzzer;
+    } simple[] = {
+        {"acceleration", "ACELERAÇÃO (aceleração brusca)", ConfigField::ACP, &PanelValues::evAcp,
+         &PanelValues::bzAcp},
+        {"deceleration", "DESACELERAÇÃO (frenagem brusca)", ConfigField::ACN, &PanelValues::evAcn,
+         &PanelValues::bzAcn},
+    };
+    for (const auto& s : simple) {
+        const std::string path = s.path, caption = s.caption;
+        number(path + ".limit", caption, s.field);
+        flag(path + ".event", caption + " / " + kEvent,
+             [m = s.event](PanelValues& p) -> bool& { return p.*m; });
+        flag(path + ".buzzer", caption + " / " + kBuzzer,
+             [m = s.buzzer](PanelValues& p) -> bool& { return p.*m; });
+    }
+
+    // The five groups with event and buzzer boxes, indexed by AlertGroup.
+    const GroupDef groups[] = {
+        {"VELOCIDADE", {{"limit", ConfigField::VMX}, {"validation_time", ConfigField::TVMX}}},
+        {"VELOCIDADE NA CHUVA",
+         {{"limit", ConfigField::VCH}, {"validation_time", ConfigField::TVCH}}},
+        {"ROTAÇÃO DO MOTOR", {{"limit", ConfigField::RPX}, {"validation_time", ConfigField::TRPX}}},
+        {"OCIOSIDADE DO MOTOR (funcionando parado)",
+         {{"time_limit", ConfigField::TOSC}, {"exception_time", ConfigField::XOSC}}},
+        {"CONDUÇÃO DESENGRENADA (banguela)",
+         {{"min_speed", ConfigField::VBGL},
+          {"max_engine_speed", ConfigField::RBGL},
+          {"validation_time", ConfigField::TBGL}}},
+    };
+    const struct {
+        const char* path;
+        const char* caption;
+        bool GroupAlerts::*box;
+    } boxes[] = {
+        {"event.entry", "REGISTRAR EVENTO / Entrada", &GroupAlerts::evIn},
+        {"event.exit", "REGISTRAR EVENTO / Saída", &GroupAlerts::evOut},
+        {"buzzer.entry", "ALERTA BUZZER / Entrada", &GroupAlerts::bzIn},
+        {"buzzer.exit", "ALERTA BUZZER / Saída", &GroupAlerts::bzOut},
+        {"buzzer.during", "ALERTA BUZZER / Durante", &GroupAlerts::bzWh},
+    };
+    for (AlertGroup g : kAlertGroups) {
+        const GroupDef& group = groups[int(g)];
+        const std::string path = kGroupPaths[int(g)], caption = group.caption;
+        for (const auto& [key, field] : group.values)
+            number(path + "." + key, caption, field);
+        for (const auto& b : boxes)
+            flag(path + "." + b.path, caption + " / " + b.caption,
+                 [g, m = b.box](PanelValues& p) -> bool& { return p.group(g).*m; });
+    }
+    return fields;
+}
+
+const std::vector<FieldDef>& fieldTable() {
+    static const std::vector<FieldDef> fields = buildFields();
+    return fields;
+}
+
+// The shown value of a field, for differences.
+std::string shownValue(const FieldDef& f, const PanelValues& panel) {
+    switch (f.kind) {
+        case FieldDef::Choice: {
+            const int index = panel.*f.index;
+            if (index < 0 || std::size_t(index) >= f.choices.size())
+                return "(nenhum)";
+            return std::to_string(f.choices[std::size_t(index)] * f.unit);
+        }
+        case FieldDef::Number:
+            return panel.edit(f.field);
+        case FieldDef::Flag:
+            break;
+    }
+    return f.flag(const_cast<PanelValues&>(panel)) ? "marcado" : "desmarcado";
+}
+
+QJsonValue jsonValue(const FieldDef& f, const PanelValues& panel) {
+    switch (f.kind) {
+        case FieldDef::Choice:
+            return f.choices[std::size_t(panel.*f.index)] * f.unit;
+        case FieldDef::Number:
+            return std::stoi(panel.edit(f.field));
+        case FieldDef::Flag:
+            break;
+    }
+    return f.flag(const_cast<PanelValues&>(panel));
+}
+
+// Places value at the dotted path inside object.
+void setAtPath(QJsonObject& object, QStringList path, const QJsonValue& value) {
+    const QString key = path.takeFirst();
+    if (path.isEmpty()) {
+        object.insert(key, value);
+        return;
+    }
+    QJsonObject inner = object.value(key).toObject();
+    setAtPath(inner, path, value);
+    object.insert(key, inner);
+}
+
+using Leaves = std::vector<std::pair<std::string, QJsonValue>>;  // in file order
+
+// The leaves of a profile by dotted path; objects are entered where the table (or the source)
+// has fields below them.
+std::optional<ProfileError> flatten(const QJsonObject& object, const std::string& prefix,
+                                    Leaves& leaves) {
+    const auto isGroup = [](const std::string& path) {
+        if (path == "source")
+            return true;
+        for (const FieldDef& f : fieldTable())
+            if (f.path.starts_with(path + "."))
+                return true;
+        return false;
+    };
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const std::string path = prefix + it.key().toStdString();
+        if (isGroup(path)) {
+            if (!it.value().isObject())
+                return ProfileError{path, "esperado um objeto"};
+            if (auto error = flatten(it.value().toObject(), path + ".", leaves))
+                return error;
+        } else {
+            leaves.emplace_back(path, it.value());
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ProfileError> readField(const FieldDef& f, const QJsonValue& value,
+                                      PanelValues& panel) {
+    if (f.kind == FieldDef::Flag) {
+        if (!value.isBool())
+            return ProfileError{f.path, "esperado true ou false"};
+        f.flag(panel) = value.toBool();
+        return std::nullopt;
+    }
+    const double number = value.toDouble();
+    if (!value.isDouble() || std::floor(number) != number || std::abs(number) > 1e9)
+        return ProfileError{f.path, "esperado um número inteiro"};
+    const auto whole = static_cast<int64_t>(number);
+    if (f.kind == FieldDef::Number) {
+        if (whole < 0 || whole > int64_t(f.max))
+            return ProfileError{f.path, "o valor " + std::to_string(whole) +
+                                            " não cabe no Vek (de 0 a " + std::to_string(f.max) +
+                                            ")"};
+        panel.edit(f.field) = std::to_string(whole);
+        return std::nullopt;
+    }
+    std::string listed;
+    for (std::size_t i = 0; i < f.choices.size(); ++i) {
+        if (int64_t(f.choices[i]) * f.unit == whole) {
+            panel.*f.index = int(i);
+            return std::nullopt;
+        }
+        listed += (i ? ", " : "") + std::to_string(f.choices[i] * f.unit);
+    }
+    return ProfileError{
+        f.path, "o valor " + std::to_string(whole) + " não é uma das opções (" + listed + ")"};
+}
+
+std::optional<ProfileError> readSource(const Leaves& leaves, Profile& profile) {
+    ProfileSource source;
+    bool any = false;
+    for (const auto& [path, value] : leaves) {
+        std::string* text = path == "source.identifier" ? &source.identifier
+                            : path == "source.version"  ? &source.version
+                            : path == "source.time"     ? &source.time
+                                                        : nullptr;
+        if (!text)
+            continue;
+        if (!value.isString())
+            return ProfileError{path, "esperado um texto"};
+        *text = value.toString().toStdString();
+        any = true;
+    }
+    if (any)
+        profile.source = source;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<Profile, ProfileError> parseProfile(const QByteArray& json) {
+    if (json.trimmed().isEmpty())
+        return ProfileError{{}, "arquivo vazio"};
+    if (json.size() > kProfileMaxBytes)
+        return ProfileError{{}, "arquivo grande demais (mais de 1 MiB)"};
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return ProfileError{{},
+                            "não é JSON válido (" + parseError.errorString().toStdString() +
+                                ", posição " + std::to_string(parseError.offset) + ")"};
+    if (!document.isObject())
+        return ProfileError{{}, "esperado um objeto JSON"};
+
+    Leaves leaves;
+    if (auto error = flatten(document.object(), "", leaves))
+        return *error;
+    std::map<std::string, QJsonValue> byPath(leaves.begin(), leaves.end());
+
+    const QJsonValue format = byPath["format"];
+    if (!format.isDouble() || format.toDouble() != kProfileFormat)
+        return ProfileError{"format",
+                            "formato não suportado: esperado " + std::to_string(kProfileFormat)};
+    for (const auto& [path, value] : leaves) {
+        const bool known = path == "format" || path == "name" || path == "source.identifier" ||
+                           path == "source.version" || path == "source.time" ||
+                           std::any_of(fieldTable().begin(), fieldTable().end(),
+                                       [&](const FieldDef& f) { return f.path == path; });
+        if (!known)
+            return ProfileError{path, "campo desconhecido"};
+    }
+
+    Profile profile;
+    if (byPath.contains("name")) {
+        if (!byPath["name"].isString())
+            return ProfileError{"name", "esperado um texto"};
+        profile.name = byPath["name"].toString().toStdString();
+    }
+    if (auto error = readSource(leaves, profile))
+        return *error;
+    for (const FieldDef& f : fieldTable()) {
+        const auto it = byPath.find(f.path);
+        if (it == byPath.end())
+            return ProfileError{f.path, "campo ausente"};
+        if (auto error = readField(f, it->second, profile.panel))
+            return *error;
+    }
+    // The panel's interlock makes these impossible, and the box refuses them when read back.
+    for (AlertGroup g : kAlertGroups) {
+        const GroupAlerts& a = profile.panel.group(g);
+        if (a.bzWh && (a.bzIn || a.bzOut))
+            return ProfileError{std::string(kGroupPaths[int(g)]) + ".buzzer.during",
+                                "\"during\" exclui \"entry\" e \"exit\" no mesmo alerta"};
+    }
+    return profile;
+}
+
+QByteArray profileJson(const Profile& profile) {
+    QJsonObject root;
+    root.insert("format", kProfileFormat);
+    if (!profile.name.empty())
+        root.insert("name", QString::fromStdString(profile.name));
+    if (profile.source) {
+        root.insert("source",
+                    QJsonObject{
+                        {"identifier", QString::fromStdString(profile.source->identifier)},
+                        {"version", QString::fromStdString(profile.source->version)},
+                        {"time", QString::fromStdString(profile.source->time)},
+                    });
+    }
+    for (const FieldDef& f : fieldTable())
+        setAtPath(root, QString::fromStdString(f.path).split('.'), jsonValue(f, profile.panel));
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+std::optional<PanelValues> storedPanel(const ConfigBlockBytes& block) {
+    const auto shown = decodeConfigBlock(block);
+    if (!shown || shown->problems != 0)
+        return std::nullopt;
+    PanelValues panel;
+    panel.pingIndex = shown->pingIndex;
+    panel.a232Index = shown->a232Index;
+    panel.b232Index = shown->b232Index;
+    panel.edits = shown->edits;
+    panel.bzAcp = *shown->bzAcp;
+    panel.evAcp = *shown->evAcp;
+    panel.bzAcn = *shown->bzAcn;
+    panel.evAcn = *shown->evAcn;
+    for (AlertGroup g : kAlertGroups) {
+        const ReadBackGroup& stored = shown->groups[int(g)];
+        GroupAlerts& alerts = panel.group(g);
+        alerts.bzIn = (*stored.buzzer)[0];
+        alerts.bzOut = (*stored.buzzer)[1];
+        alerts.bzWh = (*stored.buzzer)[2];
+        alerts.evIn = (*stored.event)[0];
+        alerts.evOut = (*stored.event)[1];
+    }
+    return panel;
+}
+
+std::vector<FieldDifference> differences(const PanelValues& a, const PanelValues& b) {
+    std::vector<FieldDifference> found;
+    for (const FieldDef& f : fieldTable()) {
+        std::string before = shownValue(f, a), after = shownValue(f, b);
+        if (before != after)
+            found.push_back({f.path, f.caption, std::move(before), std::move(after)});
+    }
+    return found;
+}
+
+}  // namespace vek

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "config/ConfigBlock.h"
+#include "config/ConfigPanel.h"
+
+namespace vek {
+
+// A box's configuration as a file a person can read and edit: JSON, the panel's fields by name,
+// and where it came from when it was read from a box.
+inline constexpr int kProfileFormat = 1;
+inline constexpr qsizetype kProfileMaxBytes = 1 << 20;
+
+struct ProfileSource {
+    std::string identifier;  // as the window shows it, with dashes
+    std::string version;     // a.b.c.d
+    std::string time;        // ISO 8601, UTC
+};
+
+struct Profile {
+    std::string name;  // empty when the file names none
+    std::optional<ProfileSource> source;
+    PanelValues panel;
+};
+
+// Why a profile is refused: the field ("speed.limit"; empty for the file as a whole) and what is
+// wrong with it, in the technician's words.
+struct ProfileError {
+    std::string field;
+    std::string message;
+};
+
+// Reads a profile. Unknown keys, missing fields, wrong types, values that the box's block cannot
+// hold and a buzzer "during" together with "entry" or "exit" are refused; the panel's own checks
+// (the write's bounds) are left to encodeConfigBlock, as for the window.
+std::variant<Profile, ProfileError> parseProfile(const QByteArray& json);
+QByteArray profileJson(const Profile& profile);
+
+// The panel that a stored block shows when the read-back finds nothing wrong with it.
+std::optional<PanelValues> storedPanel(const ConfigBlockBytes& block);
+
+// One field that differs between two panels, in the panel's terms.
+struct FieldDifference {
+    std::string field;    // the profile's key, "speed.buzzer.during"
+    std::string caption;  // "VELOCIDADE / ALERTA BUZZER / Durante"
+    std::string before, after;
+};
+std::vector<FieldDifference> differences(const PanelValues& a, const PanelValues& b);
+
+}  // namespace vek
