@@ -198,17 +198,50 @@ QJsonValue jsonValue(const FieldDef& f, const PanelValues& panel) {
     return f.flag(const_cast<PanelValues&>(panel));
 }
 
-// Places value at the dotted path inside object.
-void setAtPath(QJsonObject& object, QStringList path, const QJsonValue& value) {
-    const QString key = path.takeFirst();
-    if (path.isEmpty()) {
-        object.insert(key, value);
-        return;
+// A JSON object whose keys keep the order they were added in: the panel's order, for people.
+struct OrderedObject {
+    std::vector<std::pair<std::string, QJsonValue>> values;
+    std::vector<std::pair<std::string, OrderedObject>> objects;
+    std::vector<std::pair<std::string, bool>> order;  // key, whether it is an object
+
+    OrderedObject& object(const std::string& key) {
+        for (auto& [name, inner] : objects)
+            if (name == key)
+                return inner;
+        order.emplace_back(key, true);
+        return objects.emplace_back(key, OrderedObject{}).second;
     }
-    QJsonObject inner = object.value(key).toObject();
-    setAtPath(inner, path, value);
-    object.insert(key, inner);
-}
+    void set(const std::string& key, const QJsonValue& value) {
+        order.emplace_back(key, false);
+        values.emplace_back(key, value);
+    }
+    void setAtPath(const std::string& path, const QJsonValue& value) {
+        const auto dot = path.find('.');
+        if (dot == std::string::npos)
+            return set(path, value);
+        object(path.substr(0, dot)).setAtPath(path.substr(dot + 1), value);
+    }
+
+    void write(QByteArray& out, int depth) const {
+        const QByteArray indent((depth + 1) * 2, ' ');
+        out += "{\n";
+        std::size_t value = 0, inner = 0;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            const auto& [key, isObject] = order[i];
+            out += indent + scalar(QString::fromStdString(key)) + ": ";
+            if (isObject)
+                objects[inner++].second.write(out, depth + 1);
+            else
+                out += scalar(values[value++].second);
+            out += i + 1 < order.size() ? ",\n" : "\n";
+        }
+        out += QByteArray(depth * 2, ' ') + "}";
+    }
+    static QByteArray scalar(const QJsonValue& value) {
+        const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        return array.mid(1, array.size() - 2);
+    }
+};
 
 using Leaves = std::vector<std::pair<std::string, QJsonValue>>;  // in file order
 
@@ -350,21 +383,28 @@ std::variant<Profile, ProfileError> parseProfile(const QByteArray& json) {
 }
 
 QByteArray profileJson(const Profile& profile) {
-    QJsonObject root;
-    root.insert("format", kProfileFormat);
+    OrderedObject root;
+    root.set("format", kProfileFormat);
     if (!profile.name.empty())
-        root.insert("name", QString::fromStdString(profile.name));
+        root.set("name", QString::fromStdString(profile.name));
     if (profile.source) {
-        root.insert("source",
-                    QJsonObject{
-                        {"identifier", QString::fromStdString(profile.source->identifier)},
-                        {"version", QString::fromStdString(profile.source->version)},
-                        {"time", QString::fromStdString(profile.source->time)},
-                    });
+        OrderedObject& source = root.object("source");
+        source.set("identifier", QString::fromStdString(profile.source->identifier));
+        source.set("version", QString::fromStdString(profile.source->version));
+        source.set("time", QString::fromStdString(profile.source->time));
     }
     for (const FieldDef& f : fieldTable())
-        setAtPath(root, QString::fromStdString(f.path).split('.'), jsonValue(f, profile.panel));
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+        root.setAtPath(f.path, jsonValue(f, profile.panel));
+    QByteArray json;
+    root.write(json, 0);
+    return json + "\n";
+}
+
+std::string fieldPath(ConfigField field) {
+    for (const FieldDef& f : fieldTable())
+        if (f.kind == FieldDef::Number && f.field == field)
+            return f.path;
+    return {};
 }
 
 std::optional<PanelValues> storedPanel(const ConfigBlockBytes& block) {

@@ -41,6 +41,9 @@ struct ProfileError {
 std::variant<Profile, ProfileError> parseProfile(const QByteArray& json);
 QByteArray profileJson(const Profile& profile);
 
+// The profile's key of an edit box ("speed.limit"), for messages about it.
+std::string fieldPath(ConfigField field);
+
 // The panel that a stored block shows when the read-back finds nothing wrong with it.
 std::optional<PanelValues> storedPanel(const ConfigBlockBytes& block);
 

@@ -79,7 +79,9 @@ DeviceAction decideDeviceAction(const std::array<uint8_t, 4>& version) {
     const uint8_t c = version[2];
     const uint8_t d = version[3];
     // 255.255 (no valid firmware) and 99.x take the upload although they lie above 2.36.
-    const bool older = (c == 255 && d == 255) || c == 99 || c < 2 || (c == 2 && d < 36);
+    const auto [carriedC, carriedD] = kCarriedFirmware;
+    const bool older =
+        (c == 255 && d == 255) || c == 99 || c < carriedC || (c == carriedC && d < carriedD);
     return older ? DeviceAction::UploadFirmware : DeviceAction::UpToDateThenRead;
 }
 

@@ -44,6 +44,9 @@ inline constexpr const char* kDiscontinuedWarning =
     "informações!";
 inline constexpr const char* kUpToDateText = "O Vek está atualizado!";
 
+// The firmware version c.d of the carried image: older firmware takes the upload.
+inline constexpr std::array<uint8_t, 2> kCarriedFirmware{2, 36};
+
 enum class DeviceAction {
     None,                  // unknown hardware: the version line only
     DiscontinuedThenRead,  // types 1 and 2: red warning, configuration read

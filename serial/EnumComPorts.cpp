@@ -83,4 +83,19 @@ void EnumComPorts(std::vector<std::string>& list) {
     EnumComPorts(list, "/sys/class/tty");
 }
 
+std::string StableName(const std::string& port) {
+    std::error_code error;
+    const fs::path device =
+        fs::canonical(port.find('/') == std::string::npos ? "/dev/" + port : port, error);
+    if (error)
+        return {};
+    for (fs::directory_iterator it("/dev/serial/by-id", error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code ignored;
+        if (fs::canonical(it->path(), ignored) == device)
+            return it->path().string();
+    }
+    return {};
+}
+
 }  // namespace vek

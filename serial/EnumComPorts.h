@@ -11,4 +11,8 @@ namespace vek {
 // EComPort 23 when the device list cannot be read; list is then left as it was.
 void EnumComPorts(std::vector<std::string>& list);
 
+// The port's name under /dev/serial/by-id, which stays the same whichever socket the box is
+// plugged into; empty when it has none.
+std::string StableName(const std::string& port);
+
 }  // namespace vek

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QJsonObject>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/BoxLink.h"
+
+namespace vek {
+
+inline constexpr std::chrono::milliseconds kDefaultStatusWait{3000};
+
+// A box reached on its port, the link open and its announcement heard.
+struct ReachedBox {
+    std::string port;
+    std::unique_ptr<BoxLink> link;
+    Announcement announcement;
+};
+
+// Opens a port; CommandFailure kExitPortUnavailable with the reason when it cannot.
+std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop);
+
+// The box named by spec: a path, a device name ("ttyACM0") or "id:" and its identifier as the
+// window shows it (dashes or spaces between the groups, or none), which probes every port at once
+// and takes the one whose box reports it. CommandFailure kExitPortUnavailable or kExitNoBox.
+ReachedBox reachBox(const std::string& spec, const TComSignal& stop,
+                    std::chrono::milliseconds wait);
+
+// Whether a port may be probed without being named: the box is a USB serial device (ttyACM, or
+// ttyUSB behind an adapter), and the ports of VEKTOOL_PORTS come as paths. Other serial ports (a
+// console on ttyS0, say) are never opened unasked, since opening one sets its line.
+bool mayProbe(const std::string& port);
+
+// What each port answered within wait, probed in parallel; ports that may not be probed are left
+// alone, with that said in their error.
+struct ProbedPort {
+    std::string port;
+    std::optional<Announcement> announcement;
+    std::string error;              // why it could not be opened or read
+    std::unique_ptr<BoxLink> link;  // kept open only when asked
+};
+std::vector<ProbedPort> probePorts(const std::vector<std::string>& ports, const TComSignal& stop,
+                                   std::chrono::milliseconds wait, bool keepOpen);
+
+// The identification as the window makes it, as JSON and as text lines.
+QJsonObject identificationJson(const std::string& port, const Announcement& announcement);
+std::string identificationText(const Announcement& announcement);
+// "up_to_date", "upload_due", "discontinued" or "unknown_hardware".
+const char* decisionId(DeviceAction action);
+
+// The window's operating-mode notice, a line each.
+std::string operatingModeNoticeText();
+
+}  // namespace vek

@@ -1,0 +1,186 @@
+#include "cli/BoxLink.h"
+
+#include "config/ConfigRead.h"
+#include "link/BoxLine.h"
+#include "transfer/Pacer.h"
+
+namespace vek {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+int millisecondsUntil(Clock::time_point when) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
+    return int(std::max<int64_t>(left.count(), 0));
+}
+}  // namespace
+
+BoxLink::BoxLink(const std::string& port, const TComSignal& stop) : stop_(stop) {
+    setBoxLineSettings(port_);
+    port_.Events = 0;
+    port_.Port = port;
+    port_.Open();
+    port_.ClearBuffer(true, true);
+}
+
+BoxLink::~BoxLink() = default;
+
+void BoxLink::throwIfStopped() const {
+    if (stop_.raised())
+        throw Interrupted();
+}
+
+std::span<const uint8_t> BoxLink::readEvent() {
+    const int count = port_.InputCount();
+    rx_.resize(std::size_t(std::max(count, 0)));
+    const int got = count > 0 ? port_.Read(rx_.data(), count) : 0;
+    return std::span<const uint8_t>(rx_.data(), std::size_t(std::max(got, 0)));
+}
+
+std::optional<Announcement> BoxLink::waitForAnnouncement(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        throwIfStopped();
+        const TComEvents events = port_.WaitForEvent(evRxChar, stop_, millisecondsUntil(deadline));
+        throwIfStopped();
+        if (events == 0)
+            return std::nullopt;
+        const DecodedPacket packet = decodePacket(readEvent());
+        if (packet.outcome != DecodeOutcome::Accepted)
+            continue;
+        if (packet.type == OperatingMode)
+            return Announcement{};
+        if (packet.type == Status) {
+            if (auto info = decodeStatus(packet.payload))
+                return Announcement{std::move(info)};
+        }
+    }
+}
+
+void BoxLink::transfer(uint8_t kind, std::span<const uint8_t> block,
+                       const std::array<uint8_t, 5>& closing, const Progress& progress) {
+    state_.Kind = kind;
+    state_.Block = block.data();
+    state_.Length = uint32_t(block.size());
+    state_.Closing = closing;
+    beginTransfer(state_, shift_);
+    pace(Pacing::Transfer, progress);
+}
+
+ConfigBlockBytes BoxLink::readConfig(uint32_t base, const Progress& progress) {
+    base_ = base;
+    beginConfigRead(state_);
+    pace(Pacing::Read, progress);
+    return readBack_;
+}
+
+void BoxLink::send(Pacing pacing) {
+    const std::size_t size = pacing == Pacing::Transfer
+                                 ? buildTransferPacket(state_, tx_)
+                                 : buildConfigReadRequest(base_, state_.PacketNo, tx_);
+    port_.Write(tx_.data(), int(size));
+}
+
+void BoxLink::step(Pacing pacing) {
+    if (advancePacer(state_))
+        send(pacing);
+    switch (silentStepAction(state_)) {
+        case SilentStepAction::Repeat:
+            send(pacing);
+            break;
+        case SilentStepAction::GiveUp:
+            if (pacing == Pacing::Transfer)
+                throw LinkError(kTransferFailedTitle, transferFailureText(state_));
+            throw LinkError(kReadFailedTitle, kReadFailedText);
+        case SilentStepAction::Wait:
+            break;
+    }
+}
+
+bool BoxLink::receive(Pacing pacing) {
+    const DecodedPacket packet = decodePacket(readEvent());
+    const bool transfer = pacing == Pacing::Transfer;
+    switch (countReceiveEvent(state_, packet)) {
+        case ReceiveAction::StepNow:
+            stepNow_ = transfer;
+            return false;
+        case ReceiveAction::Drop:
+            return false;
+        case ReceiveAction::Dispatch:
+            break;
+    }
+    bool complete = false;
+    switch (packet.type) {
+        case Ack:
+            switch (takeAck(state_, packet.payload)) {
+                case AckOutcome::Advanced:
+                    stepNow_ = transfer;
+                    break;
+                case AckOutcome::Completed:
+                    complete = transfer;
+                    break;
+                case AckOutcome::Ignored:
+                    break;
+            }
+            break;
+        case Nack:
+            ++state_.Nacks;
+            stepNow_ = transfer;
+            break;
+        case ConfigRead:
+            if (packet.payload.size() < 7)
+                return false;
+            switch (takeReadReply(state_, readBack_, packet.payload, base_)) {
+                case ReadReplyOutcome::MoreToRead:
+                    stepNow_ = !transfer;
+                    break;
+                case ReadReplyOutcome::Complete:
+                    complete = !transfer;
+                    break;
+                case ReadReplyOutcome::Ignored:
+                    break;
+            }
+            break;
+        default:
+            break;
+    }
+    countTrailingBytes(state_, packet);
+    return complete;
+}
+
+void BoxLink::pace(Pacing pacing, const Progress& progress) {
+    const auto interval = pacing == Pacing::Transfer ? kTransferStepInterval : kReadStepInterval;
+    uint32_t shown = 0;
+    const auto report = [&] {
+        const uint32_t done = pacing == Pacing::Transfer ? state_.PacketNo : state_.AckedNo;
+        if (progress && done != shown && done <= state_.PacketCount)
+            progress(shown = done, state_.PacketCount);
+    };
+    // The pacer's timer starts with the first send and keeps its beat: answers run steps in
+    // between without moving it.
+    step(pacing);
+    auto nextTick = Clock::now() + interval;
+    for (;;) {
+        throwIfStopped();
+        const TComEvents events = port_.WaitForEvent(evRxChar, stop_, millisecondsUntil(nextTick));
+        throwIfStopped();
+        if (events != 0) {
+            if (receive(pacing)) {
+                if (progress && shown != state_.PacketCount)
+                    progress(state_.PacketCount, state_.PacketCount);
+                return;
+            }
+            if (std::exchange(stepNow_, false))
+                step(pacing);
+        }
+        if (Clock::now() >= nextTick) {
+            step(pacing);
+            nextTick += interval;
+            if (nextTick <= Clock::now())
+                nextTick = Clock::now() + interval;
+        }
+        report();
+    }
+}
+
+}  // namespace vek

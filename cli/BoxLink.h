@@ -1,0 +1,94 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "config/ConfigBlock.h"
+#include "link/DevicePacket.h"
+#include "link/DeviceStatus.h"
+#include "serial/ComPort.h"
+#include "serial/ComSignal.h"
+#include "transfer/TransferNumber.h"
+#include "transfer/TransferState.h"
+
+namespace vek {
+
+// A transfer or read that ended in the window's error report: its title ("ERRO #0x02") and
+// text, the counters included.
+class LinkError : public std::runtime_error {
+  public:
+    LinkError(std::string title, const std::string& text)
+        : std::runtime_error(text), title_(std::move(title)) {}
+    const std::string& title() const { return title_; }
+
+  private:
+    std::string title_;
+};
+
+// The stop signal was raised during an operation.
+class Interrupted : public std::exception {
+  public:
+    const char* what() const noexcept override { return "interrupted"; }
+};
+
+// How the box made itself known: its status, or an operating-mode packet alone.
+struct Announcement {
+    std::optional<DeviceInfo> status;
+    bool operatingMode() const { return !status || status->mode == 0; }
+};
+
+// One box on one port, driven from the calling thread with blocking waits: the frames, the pacing,
+// the repeats and the reports of the window, without a window. The port has no event thread; each
+// wait for bytes is one receive event, taken as one frame as the window takes it. Every wait ends
+// at once when stop is raised, with Interrupted. Port errors come as EComPort.
+class BoxLink {
+  public:
+    using Progress = std::function<void(uint32_t done, uint32_t total)>;
+
+    // Opens the port at the box's line settings and discards what waits in it.
+    BoxLink(const std::string& port, const TComSignal& stop);
+    ~BoxLink();  // closes the port
+    BoxLink(const BoxLink&) = delete;
+    BoxLink& operator=(const BoxLink&) = delete;
+
+    // The box's next status or operating-mode packet, nullopt when none came within limit.
+    std::optional<Announcement> waitForAnnouncement(std::chrono::milliseconds limit);
+    // Sends a block as a transfer of kind (FwData or ConfigData) until the box accepts its closing
+    // packet; LinkError on ten silent steps.
+    void transfer(uint8_t kind, std::span<const uint8_t> block,
+                  const std::array<uint8_t, 5>& closing, const Progress& progress);
+    // Reads the stored configuration block from base in its five requests; LinkError on silence.
+    ConfigBlockBytes readConfig(uint32_t base, const Progress& progress);
+
+    // For the fault tests: the reception counters of the last transfer or read.
+    const TransferState& transferState() const { return state_; }
+
+  private:
+    enum class Pacing { Transfer, Read };
+    void pace(Pacing pacing, const Progress& progress);
+    void step(Pacing pacing);
+    void send(Pacing pacing);
+    // One receive event; true when the transfer or read is complete.
+    bool receive(Pacing pacing);
+    std::span<const uint8_t> readEvent();
+    void throwIfStopped() const;
+
+    TComPort port_;
+    const TComSignal& stop_;
+    TransferState state_;
+    ShiftCounter shift_;
+    ConfigBlockBytes readBack_{};
+    uint32_t base_ = 0;
+    std::vector<uint8_t> rx_;
+    std::array<uint8_t, kMaxToolFrame> tx_{};
+    bool stepNow_ = false;
+};
+
+}  // namespace vek

@@ -1,0 +1,432 @@
+#include "cli/Commands.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <numeric>
+
+#include "cli/ExitCode.h"
+#include "config/ConfigBlock.h"
+#include "config/Presets.h"
+#include "config/Profile.h"
+#include "config/RemoteCommands.h"
+#include "serial/EComPort.h"
+#include "serial/EnumComPorts.h"
+#include "transfer/FirmwareImage.h"
+
+namespace vek {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kNewStatusWait = 10s;  // a box reports its new firmware after a restart
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+[[noreturn]] void usage(const std::string& message) {
+    throw CommandFailure(kExitUsage, "usage", message);
+}
+
+// The positional argument at index, after the command's own words.
+std::string argument(const Invocation& inv, qsizetype index, const char* what) {
+    if (index >= inv.words.size())
+        usage(std::string("falta ") + what);
+    return inv.words[index].toStdString();
+}
+
+void expectArguments(const Invocation& inv, qsizetype count) {
+    if (inv.words.size() > count)
+        usage("argumento a mais: '" + inv.words[count].toStdString() + "'");
+}
+
+const std::string& requirePort(const Invocation& inv) {
+    if (inv.port.empty())
+        usage(
+            "falta a porta: -p PORTA (ou a variável VEKCTL_PORT); 'vekctl list' mostra as portas");
+    return inv.port;
+}
+
+// ---- files ----
+
+QByteArray readFile(const std::string& file, qsizetype limit) {
+    QFile in(text(file));
+    if (!in.open(QIODevice::ReadOnly))
+        throw CommandFailure(
+            kExitFileError, "file_unreadable",
+            file + ": não foi possível ler (" + in.errorString().toStdString() + ")");
+    // One byte past the limit tells a huge file apart without reading it all.
+    return in.read(limit + 1);
+}
+
+void writeFile(const std::string& file, const QByteArray& bytes) {
+    QSaveFile out(text(file));
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        throw CommandFailure(
+            kExitFileError, "file_unwritable",
+            file + ": não foi possível gravar (" + out.errorString().toStdString() + ")");
+}
+
+Profile loadProfile(const std::string& file) {
+    auto parsed = parseProfile(readFile(file, kProfileMaxBytes));
+    if (const auto* error = std::get_if<ProfileError>(&parsed)) {
+        const std::string where = error->field.empty() ? "" : error->field + ": ";
+        throw CommandFailure(kExitInvalidProfile, "invalid_profile",
+                             file + ": " + where + error->message);
+    }
+    return std::get<Profile>(std::move(parsed));
+}
+
+std::string oneLine(std::string message) {
+    for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;)
+        message.replace(at, 2, " ");
+    return message;
+}
+
+// The window's checks of the panel, in its order and with its messages.
+EncodedConfig checkedBlock(const std::string& file, const PanelValues& panel) {
+    const auto encoded = encodeConfigBlock(panel);
+    if (const auto* rejection = std::get_if<ConfigRejection>(&encoded)) {
+        const std::string field = rejection->field ? " (" + fieldPath(*rejection->field) + ")" : "";
+        throw CommandFailure(kExitInvalidProfile, "invalid_profile",
+                             file + ": " + oneLine(rejection->message) + field);
+    }
+    return std::get<EncodedConfig>(encoded);
+}
+
+// ---- boxes ----
+
+ReachedBox reachBootloaderBox(const Invocation& inv, const TComSignal& stop, Output& out) {
+    ReachedBox box = reachBox(requirePort(inv), stop, inv.wait);
+    if (box.announcement.operatingMode()) {
+        out.message(identificationText(box.announcement));
+        throw CommandFailure(kExitOperatingMode, "operating_mode",
+                             "o Vek em " + box.port + " está em modo de operação");
+    }
+    return box;
+}
+
+const DeviceInfo& infoOf(const ReachedBox& box) {
+    return *box.announcement.status;
+}
+
+void requireKnownHardware(const ReachedBox& box) {
+    if (decideDeviceAction(infoOf(box).version) == DeviceAction::None)
+        throw CommandFailure(kExitNotSupported, "unknown_hardware",
+                             "hardware desconhecido (tipo " +
+                                 std::to_string(infoOf(box).version[0]) + ") em " + box.port);
+}
+
+BoxLink::Progress progressOf(Output& out, const std::string& what) {
+    return [&out, what](uint32_t done, uint32_t total) { out.progress(what, done, total); };
+}
+
+ConfigBlockBytes readStoredBlock(ReachedBox& box, Output& out) {
+    out.message("Buscando configuração interna...");
+    const ConfigBlockBytes block =
+        box.link->readConfig(infoOf(box).configBase, progressOf(out, "Lendo configuração"));
+    out.endProgress();
+    return block;
+}
+
+PanelValues storedPanelOf(const ConfigBlockBytes& block, const std::string& port) {
+    auto panel = storedPanel(block);
+    if (!panel)
+        throw CommandFailure(kExitInvalidStore, "invalid_stored_configuration",
+                             "Configuração inválida! (o bloco guardado pelo Vek em " + port +
+                                 " não passa na leitura; nada foi gravado)");
+    return *panel;
+}
+
+QString sha256Of(std::span<const uint8_t> bytes) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                                 QCryptographicHash::Sha256)
+            .toHex());
+}
+
+// ---- commands ----
+
+int list(const Invocation& inv, Output& out, const TComSignal& stop) {
+    expectArguments(inv, 1);
+    std::vector<std::string> ports;
+    try {
+        EnumComPorts(ports);
+    } catch (const EComPort& error) {
+        throw CommandFailure(kExitPortUnavailable, "no_port_list", error.what());
+    }
+    std::vector<ProbedPort> probed;
+    if (inv.probe)
+        probed = probePorts(ports, stop, inv.wait, false);
+
+    QJsonArray rows;
+    std::string table;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const std::string stable = StableName(ports[i]);
+        QJsonObject row{{"port", text(ports[i])}};
+        if (!stable.empty())
+            row.insert("stable_name", text(stable));
+        std::string line = ports[i] + (stable.empty() ? "" : "  " + stable);
+        if (inv.probe) {
+            const ProbedPort& p = probed[i];
+            if (p.announcement) {
+                row.insert("box", identificationJson(p.port, *p.announcement));
+                const auto& status = p.announcement->status;
+                line += p.announcement->operatingMode() ? "  modo de operação" : "  bootloader";
+                if (status)
+                    line += "  " + identifierText(status->id, '-') + "  v" +
+                            versionText(status->version) + "  hw " +
+                            std::to_string(status->version[0]);
+            } else if (!p.error.empty()) {
+                row.insert("error", text(p.error));
+                line += "  (" + p.error + ")";
+            } else {
+                line += "  (nenhum Vek respondeu)";
+            }
+        }
+        rows.append(row);
+        table += line + "\n";
+    }
+    if (ports.empty())
+        table = "nenhuma porta serial encontrada\n";
+    out.result(table, {{"ok", true}, {"ports", rows}});
+    return kExitOk;
+}
+
+int info(const Invocation& inv, Output& out, const TComSignal& stop) {
+    expectArguments(inv, 1);
+    const ReachedBox box = reachBox(requirePort(inv), stop, inv.wait);
+    QJsonObject object = identificationJson(box.port, box.announcement);
+    const bool operating = box.announcement.operatingMode();
+    object.insert("ok", !operating);
+    out.result(identificationText(box.announcement), object);
+    return operating ? kExitOperatingMode : kExitOk;
+}
+
+int update(const Invocation& inv, Output& out, const TComSignal& stop) {
+    expectArguments(inv, 1);
+    ReachedBox box = reachBootloaderBox(inv, stop, out);
+    const DeviceInfo before = infoOf(box);
+    const DeviceAction action = decideDeviceAction(before.version);
+    if (!takesCarriedFirmware(before.version[0])) {
+        out.message(identificationText(box.announcement));
+        throw CommandFailure(kExitNotSupported, decisionId(action),
+                             "o Vek em " + box.port + " (hardware " +
+                                 std::to_string(before.version[0]) +
+                                 ") não recebe o firmware do VekTool");
+    }
+    QJsonObject end{{"event", "end"},
+                    {"ok", true},
+                    {"port", text(box.port)},
+                    {"identifier", text(identifierText(before.id, '-'))},
+                    {"version_before", text(versionText(before.version))}};
+    if (action == DeviceAction::UpToDateThenRead && !inv.force) {
+        end.insert("action", "none");
+        end.insert("version_after", text(versionText(before.version)));
+        out.result(kUpToDateText, end);
+        return kExitOk;
+    }
+    if (out.json())
+        out.jsonLine({{"event", "begin"},
+                      {"operation", "update"},
+                      {"port", text(box.port)},
+                      {"identifier", text(identifierText(before.id, '-'))},
+                      {"version_before", text(versionText(before.version))}});
+    out.message(identificationText(box.announcement));
+    out.message("Iniciando atualização...");
+    box.link->transfer(FwData, FirmwareImage(), FirmwareClosing(),
+                       progressOf(out, "Atualizando firmware"));
+    out.endProgress();
+    out.message("Atualização concluída com sucesso!");
+
+    const auto after = box.link->waitForAnnouncement(kNewStatusWait);
+    if (!after)
+        throw CommandFailure(kExitNoBox, "no_status_after_update",
+                             "o Vek não informou a nova versão depois da atualização");
+    if (after->operatingMode() ||
+        decideDeviceAction(after->status->version) != DeviceAction::UpToDateThenRead)
+        throw CommandFailure(kExitMismatch, "version_mismatch",
+                             "depois da atualização o Vek informa " +
+                                 (after->status ? "a versão " + versionText(after->status->version)
+                                                : std::string("o modo de operação")));
+    end.insert("action", "uploaded");
+    end.insert("version_after", text(versionText(after->status->version)));
+    out.result(std::string(kUpToDateText) + " (v" + versionText(after->status->version) + ")", end);
+    return kExitOk;
+}
+
+int configGet(const Invocation& inv, Output& out, const TComSignal& stop) {
+    expectArguments(inv, 2);
+    ReachedBox box = reachBootloaderBox(inv, stop, out);
+    requireKnownHardware(box);
+    const ConfigBlockBytes block = readStoredBlock(box, out);
+    if (!inv.raw.empty())
+        writeFile(inv.raw,
+                  QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size())));
+    Profile profile;
+    profile.panel = storedPanelOf(block, box.port);
+    profile.source =
+        ProfileSource{identifierText(infoOf(box).id, '-'), versionText(infoOf(box).version),
+                      QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString()};
+    const QByteArray json = profileJson(profile);
+    if (inv.output.empty()) {
+        out.result(json.toStdString(), QJsonDocument::fromJson(json).object());
+        return kExitOk;
+    }
+    writeFile(inv.output, json);
+    out.message("Leitura da configuração interna concluída!");
+    out.result("Perfil gravado em " + inv.output,
+               {{"ok", true},
+                {"port", text(box.port)},
+                {"file", text(inv.output)},
+                {"identifier", text(profile.source->identifier)}});
+    return kExitOk;
+}
+
+int configSet(const Invocation& inv, Output& out, const TComSignal& stop) {
+    const std::string file = argument(inv, 2, "o arquivo do perfil");
+    expectArguments(inv, 3);
+    const Profile profile = loadProfile(file);
+    const EncodedConfig encoded = checkedBlock(file, profile.panel);
+    ReachedBox box = reachBootloaderBox(inv, stop, out);
+    requireKnownHardware(box);
+
+    out.message("Iniciando atualização...");
+    box.link->transfer(ConfigData, encoded.block, encoded.closing,
+                       progressOf(out, "Gravando configuração"));
+    out.endProgress();
+    out.message("Atualização concluída com sucesso!");
+    const ConfigBlockBytes stored = readStoredBlock(box, out);
+    if (stored != encoded.block) {
+        const auto differing =
+            std::inner_product(stored.begin(), stored.end(), encoded.block.begin(), 0,
+                               std::plus<>(), [](uint8_t a, uint8_t b) { return a != b ? 1 : 0; });
+        throw CommandFailure(kExitMismatch, "verify_mismatch",
+                             "a configuração lida de volta de " + box.port +
+                                 " difere da gravada (" + std::to_string(differing) + " bytes)");
+    }
+    out.result("Configuração gravada e verificada em " + box.port,
+               {{"ok", true},
+                {"port", text(box.port)},
+                {"identifier", text(identifierText(infoOf(box).id, '-'))},
+                {"file", text(file)},
+                {"sha256", sha256Of(encoded.block)}});
+    return kExitOk;
+}
+
+int configCheck(const Invocation& inv, Output& out, const TComSignal&) {
+    const std::string file = argument(inv, 2, "o arquivo do perfil");
+    expectArguments(inv, 3);
+    const EncodedConfig encoded = checkedBlock(file, loadProfile(file).panel);
+    out.result(file + ": perfil válido",
+               {{"ok", true}, {"file", text(file)}, {"sha256", sha256Of(encoded.block)}});
+    return kExitOk;
+}
+
+// A profile file, or the configuration of the box on "port:PATH".
+PanelValues panelFrom(const std::string& source, const Invocation& inv, Output& out,
+                      const TComSignal& stop) {
+    if (!source.starts_with("port:"))
+        return loadProfile(source).panel;
+    Invocation onPort = inv;
+    onPort.port = source.substr(5);
+    ReachedBox box = reachBootloaderBox(onPort, stop, out);
+    requireKnownHardware(box);
+    return storedPanelOf(readStoredBlock(box, out), box.port);
+}
+
+int configDiff(const Invocation& inv, Output& out, const TComSignal& stop) {
+    const std::string a = argument(inv, 2, "o primeiro perfil"),
+                      b = argument(inv, 3, "o segundo perfil");
+    expectArguments(inv, 4);
+    const auto found = differences(panelFrom(a, inv, out, stop), panelFrom(b, inv, out, stop));
+    QJsonArray rows;
+    std::string lines;
+    for (const FieldDifference& d : found) {
+        rows.append(QJsonObject{{"field", text(d.field)},
+                                {"caption", text(d.caption)},
+                                {"a", text(d.before)},
+                                {"b", text(d.after)}});
+        lines += d.caption + ": " + d.before + " -> " + d.after + "\n";
+    }
+    out.result(found.empty() ? "sem diferenças" : lines,
+               {{"ok", true}, {"a", text(a)}, {"b", text(b)}, {"differences", rows}});
+    return found.empty() ? kExitOk : kExitMismatch;
+}
+
+int preset(const Invocation& inv, Output& out, const TComSignal&) {
+    const std::string name = argument(inv, 1, "o nome do preset (default ou trevalo)");
+    expectArguments(inv, 2);
+    if (name != "default" && name != "trevalo")
+        usage("preset desconhecido: '" + name + "' (default ou trevalo)");
+    Profile profile;
+    profile.name = name;
+    profile.panel = presetPanel(name == "default" ? defaultPreset() : trevaloPreset());
+    const QByteArray json = profileJson(profile);
+    if (inv.output.empty()) {
+        out.result(json.toStdString(), QJsonDocument::fromJson(json).object());
+        return kExitOk;
+    }
+    writeFile(inv.output, json);
+    out.result("Perfil gravado em " + inv.output, {{"ok", true}, {"file", text(inv.output)}});
+    return kExitOk;
+}
+
+int remote(const Invocation& inv, Output& out, const TComSignal&) {
+    const std::string file = argument(inv, 1, "o arquivo do perfil");
+    expectArguments(inv, 2);
+    const RemoteCommandList list = remoteCommands(loadProfile(file).panel);
+    QJsonArray lines;
+    std::string shown;
+    for (const std::string& line : list.lines) {
+        lines.append(text(line));
+        shown += line + "\n";
+    }
+    const bool valid = list.rejectedFields.empty();
+    out.result(shown, {{"ok", valid}, {"file", text(file)}, {"commands", lines}});
+    return valid ? kExitOk : kExitInvalidProfile;
+}
+
+}  // namespace
+
+int runCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
+    using Handler = std::function<int(const Invocation&, Output&, const TComSignal&)>;
+    static const std::map<QString, Handler> kCommands{
+        {"list", list},
+        {"info", info},
+        {"update", update},
+        {"preset", preset},
+        {"remote-commands", remote},
+    };
+    static const std::map<QString, Handler> kConfigCommands{
+        {"get", configGet},
+        {"set", configSet},
+        {"check", configCheck},
+        {"diff", configDiff},
+    };
+    if (inv.words.isEmpty())
+        usage("falta o comando; 'vekctl --help' lista os comandos");
+    const QString& command = inv.words[0];
+    if (command == "config") {
+        if (inv.words.size() < 2)
+            usage("falta o subcomando de config: get, set, check ou diff");
+        const auto it = kConfigCommands.find(inv.words[1]);
+        if (it == kConfigCommands.end())
+            usage("subcomando de config desconhecido: '" + inv.words[1].toStdString() + "'");
+        return it->second(inv, out, stop);
+    }
+    const auto it = kCommands.find(command);
+    if (it == kCommands.end())
+        usage("comando desconhecido: '" + command.toStdString() + "'");
+    return it->second(inv, out, stop);
+}
+
+}  // namespace vek

@@ -1,0 +1,210 @@
+// vekctl: the service work of VekTool from the command line.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include "cli/Commands.h"
+#include "cli/ExitCode.h"
+#include "serial/EComPort.h"
+
+namespace vek {
+namespace {
+
+constexpr const char* kHelp = R"(uso: vekctl [opções] COMANDO [argumentos]
+
+Identifica o Vek, atualiza o firmware e lê, grava e compara a configuração, pela porta serial.
+
+Comandos:
+  list [--probe]                 as portas seriais (com o nome estável em /dev/serial/by-id);
+                                 --probe: o que responde em cada uma, todas ao mesmo tempo
+  info -p PORTA                  a identificação: modo, identificador, versão, base da
+                                 configuração e o que o VekTool faria com o firmware
+  update -p PORTA [--force]      envia o firmware do VekTool quando o do Vek é mais antigo
+                                 (--force: mesmo quando já é o atual) e confirma a nova versão
+  config get -p PORTA [-o ARQ] [--raw ARQ]
+                                 lê a configuração num perfil (JSON); --raw guarda também o
+                                 bloco de 2032 bytes como veio
+  config set -p PORTA ARQ        confere o perfil como a janela confere, grava e lê de volta
+  config check ARQ               confere um perfil sem tocar em nenhum Vek
+  config diff A B                os campos que diferem; A e B são perfis ou port:PORTA
+  preset default|trevalo [-o ARQ]
+                                 o preset como perfil
+  remote-commands ARQ            os nove comandos de configuração remota do perfil
+
+PORTA é um caminho (/dev/ttyACM0), um nome de dispositivo (ttyACM0) ou id: seguido do
+identificador como a janela o mostra (id:0011A2B3-44C5D6E7-8899FA0B), que procura em todas as
+portas. Sem -p vale a variável VEKCTL_PORT. Portas de VEKTOOL_PORTS entram na lista.
+
+Opções:
+  -p, --port PORTA   a porta do Vek
+  -o, --output ARQ   grava o perfil em ARQ em vez da saída padrão
+      --raw ARQ      (config get) grava o bloco lido em ARQ
+      --force        (update) envia o firmware mesmo a um Vek atualizado
+      --probe        (list) pergunta a cada porta o que está ligado nela
+      --timeout S    quanto esperar pelo status do Vek, em segundos (padrão 3)
+      --json         resultado em JSON na saída padrão (eventos um por linha no update)
+  -q, --quiet        só os erros na saída de erros
+  -h, --help         este texto
+  -V, --version      a versão
+
+Códigos de saída:
+  0    sucesso
+  1    a operação falhou na ligação com o Vek (ERRO #0x01 a #0x04, porta perdida)
+  2    uso errado da linha de comando
+  3    perfil inválido (nada foi enviado ao Vek)
+  4    a porta não pôde ser aberta (sem permissão, inexistente, em uso)
+  5    nenhum Vek respondeu
+  6    o Vek não confirmou o que foi gravado, ou os perfis comparados diferem
+  7    o Vek está em modo de operação
+  8    a configuração guardada no Vek é inválida
+  10   o hardware do Vek não aceita a operação
+  11   um arquivo não pôde ser lido ou gravado
+  130  interrompido (Ctrl-C); a porta é fechada
+)";
+
+// Options that each command takes, besides --json, --quiet and --timeout.
+bool allowed(const QString& command, const QString& option) {
+    if (option == "port")
+        return command == "info" || command == "update" || command == "config";
+    if (option == "output")
+        return command == "config" || command == "preset";
+    if (option == "raw")
+        return command == "config";
+    if (option == "force")
+        return command == "update";
+    if (option == "probe")
+        return command == "list";
+    return true;
+}
+
+TComSignal* interruption = nullptr;
+
+void onInterrupt(int) {
+    interruption->raise();
+}
+
+void watchInterrupts(TComSignal& stop) {
+    interruption = &stop;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int run(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("vekctl");
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1").arg(VEK_VERSION));
+
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption port({"p", "port"}, "", "PORTA");
+    const QCommandLineOption output({"o", "output"}, "", "ARQ");
+    const QCommandLineOption raw("raw", "", "ARQ");
+    const QCommandLineOption force("force", "");
+    const QCommandLineOption probe("probe", "");
+    const QCommandLineOption timeout("timeout", "", "S");
+    const QCommandLineOption json("json", "");
+    const QCommandLineOption quiet({"q", "quiet"}, "");
+    const QCommandLineOption help({"h", "help"}, "");
+    const QCommandLineOption version({"V", "version"}, "");
+    parser.addOptions({port, output, raw, force, probe, timeout, json, quiet, help, version});
+
+    Output out(false, false);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        out.error(parser.errorText().toStdString() + "\n'vekctl --help' mostra o uso");
+        return kExitUsage;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+    if (parser.isSet(version)) {
+        std::printf("vekctl %s\n", VEK_VERSION);
+        return kExitOk;
+    }
+
+    Invocation inv;
+    inv.words = parser.positionalArguments();
+    const QString command = inv.words.value(0);
+    for (const QString& name : parser.optionNames()) {
+        const QString longName = name == "p"   ? "port"
+                                 : name == "o" ? "output"
+                                 : name == "q" ? "quiet"
+                                               : name;
+        if (!allowed(command, longName)) {
+            out.error("a opção --" + longName.toStdString() + " não vale para '" +
+                      command.toStdString() + "'\n'vekctl --help' mostra o uso");
+            return kExitUsage;
+        }
+    }
+    inv.port = parser.value(port).toStdString();
+    if (inv.port.empty())
+        inv.port = qEnvironmentVariable("VEKCTL_PORT").toStdString();
+    inv.output = parser.value(output).toStdString();
+    inv.raw = parser.value(raw).toStdString();
+    inv.force = parser.isSet(force);
+    inv.probe = parser.isSet(probe);
+    if (parser.isSet(timeout)) {
+        bool number = false;
+        const double seconds = parser.value(timeout).toDouble(&number);
+        if (!number || seconds <= 0 || seconds > 3600) {
+            out.error("--timeout quer um número de segundos entre 0 e 3600");
+            return kExitUsage;
+        }
+        inv.wait = std::chrono::milliseconds(qint64(seconds * 1000));
+    }
+
+    Output result(parser.isSet(json), parser.isSet(quiet));
+    TComSignal stop;
+    watchInterrupts(stop);
+    try {
+        return runCommand(inv, result, stop);
+    } catch (const CommandFailure& failure) {
+        result.error(failure.what());
+        if (result.json())
+            result.jsonLine({{"ok", false},
+                             {"error", QString::fromStdString(failure.id())},
+                             {"message", QString::fromStdString(failure.what())},
+                             {"exit_code", failure.exitCode()}});
+        return failure.exitCode();
+    } catch (const LinkError& failure) {
+        result.endProgress();
+        std::string message = failure.title() + ": " + failure.what();
+        for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;)
+            message.replace(at, 2, "; ");
+        result.error(message);
+        if (result.json())
+            result.jsonLine({{"ok", false},
+                             {"error", "link_failed"},
+                             {"title", QString::fromStdString(failure.title())},
+                             {"message", QString::fromStdString(failure.what())},
+                             {"exit_code", kExitLinkFailed}});
+        return kExitLinkFailed;
+    } catch (const EComPort& failure) {
+        result.endProgress();
+        result.error(std::string("a ligação com o Vek caiu: ") + failure.what());
+        if (result.json())
+            result.jsonLine({{"ok", false},
+                             {"error", "port_failed"},
+                             {"message", failure.what()},
+                             {"exit_code", kExitLinkFailed}});
+        return kExitLinkFailed;
+    } catch (const Interrupted&) {
+        result.endProgress();
+        result.error("interrompido; a porta foi fechada");
+        return kExitInterrupted;
+    }
+}
+
+}  // namespace
+}  // namespace vek
+
+int main(int argc, char* argv[]) {
+    return vek::run(argc, argv);
+}
