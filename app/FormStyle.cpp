@@ -16,11 +16,12 @@ namespace vek {
 
 namespace {
 
-// The designed faces first, then what a Linux desktop has of the same build.
-const QStringList kFormFaces{QStringLiteral("MS Sans Serif"),
-                             QStringLiteral("DejaVu Sans Condensed"),
-                             QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
-                             QStringLiteral("DejaVu Sans")};
+const QStringList kDesignedFormFaces{QStringLiteral("MS Sans Serif"),
+                                     QStringLiteral("DejaVu Sans Condensed")};
+// Failing those, what a Linux desktop has of the same build; in these some captions are cut.
+const QStringList kFormFaces =
+    kDesignedFormFaces + QStringList{QStringLiteral("Liberation Sans"),
+                                     QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")};
 const QStringList kCaptionFaces{QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")};
 const QColor kGray(128, 128, 128);
 // What a group box caption is drawn in.
@@ -111,6 +112,10 @@ void styleControls(QWidget& form) {
 }
 
 }  // namespace
+
+const QStringList& designedFormFaces() {
+    return kDesignedFormFaces;
+}
 
 void buildForm(Ui::Form1& ui, QWidget& form) {
     // The form's face before its controls are made: set after, it would reach each of them

@@ -48,7 +48,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 # The package names alone, one a line, without versions or alternatives.
 names=$(echo "$depends" | tr ',|' '\n' | sed 's/(.*//; s/ //g')
-for dep in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins libc6 libstdc++6; do
+for dep in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins fonts-dejavu-extra \
+           libc6 libstdc++6; do
     grep -qxF "$dep" <<<"$names" || fail "Depends lacks $dep"
 done
 
