@@ -13,6 +13,9 @@ enum class Flow { FirmwareUpload, ConfigRead, ConfigWrite };
 SimModel outdatedBox();
 SimModel currentBox();
 
+// The bytes on the line, both ways, of a transfer of a block of length bytes.
+uint64_t transferWireBytes(uint32_t length);
+
 // The same exchanges with the same frames by a plain blocking loop on the pseudo-terminal: write
 // a frame, read the answer. No window, no thread of its own, no event loop.
 RunFigures bareRun(Flow flow);
@@ -24,5 +27,12 @@ struct ConfigRunFigures {
     RunFigures read, write;
 };
 ConfigRunFigures windowConfigReadAndWrite();
+
+// vekctl's link, in this process: the upload from its first packet to the accepted closing
+// packet.
+RunFigures cliUpload();
+// `vekctl info` run as a program against a box sending its status once a second: from the box's
+// first status to the program's exit, in seconds; negative when it failed.
+double cliInfoAfterFirstStatus(const std::string& vekctl);
 
 }  // namespace vek::bench

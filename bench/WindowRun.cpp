@@ -18,19 +18,8 @@ using namespace std::chrono_literals;
 
 constexpr auto kFlowLimit = 60s;
 
-// Frame sizes on the wire of the flows that the window runs, for the line-time column.
-constexpr uint64_t kAckFrame = kFrameOverhead + 2;
+// Frame sizes on the wire of the read, for the line-time column.
 constexpr uint64_t kReadRequestFrame = kFrameOverhead + 6;
-
-uint64_t transferWireBytes(uint32_t length) {
-    const uint32_t full = length / kDataPerPacket;
-    const uint32_t rest = length % kDataPerPacket;
-    uint64_t bytes = uint64_t(full) * (kMaxToolFrame + kAckFrame);
-    if (rest)
-        bytes += kFrameOverhead + 6 + rest + kAckFrame;
-    bytes += kFrameOverhead + 11 + kAckFrame;  // the closing packet
-    return bytes;
-}
 
 uint64_t readWireBytes() {
     uint64_t bytes = 0;

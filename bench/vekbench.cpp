@@ -24,6 +24,7 @@ struct Options {
     std::string tool = VEK_BENCH_TOOL;
     std::string minimal = VEK_BENCH_MINIMAL;
     std::string oneLabel = VEK_BENCH_ONE_LABEL;
+    std::string vekctl = VEK_BENCH_VEKCTL;
     bool startup = true;
     bool flows = true;
     bool bare = true;  // off: the window's flows alone, for a profiler
@@ -113,11 +114,15 @@ void printFlowRow(const char* flow, const char* how, const FlowSeries& s, const 
 }
 
 void runFlows(const Options& o) {
-    FlowSeries bareUpload, windowUploads, bareRead, windowRead, bareWrite, windowWrite;
+    FlowSeries bareUpload, windowUploads, cliUploads, bareRead, windowRead, bareWrite, windowWrite;
+    std::vector<double> infoTimes;
     for (int r = 0; r < o.runs; ++r) {
         // Interleaved, so that a drift of the machine's load hits both sides alike.
-        if (o.bare)
+        if (o.bare) {
             bareUpload.add(bareRun(Flow::FirmwareUpload));
+            cliUploads.add(cliUpload());
+            infoTimes.push_back(cliInfoAfterFirstStatus(o.vekctl));
+        }
         windowUploads.add(windowUpload());
         if (o.bare) {
             bareRead.add(bareRun(Flow::ConfigRead));
@@ -144,6 +149,8 @@ void runFlows(const Options& o) {
         if (o.bare)
             printFlowRow(flow, "bare", *bare, nullptr);
         printFlowRow(flow, "window", *window, bare);
+        if (o.bare && window == &windowUploads)
+            printFlowRow(flow, "vekctl", cliUploads, bare);
     }
     std::printf(
         "line s: the flow's own time on the 3,686,400 baud line (the image's: %.2f s "
@@ -157,6 +164,20 @@ void runFlows(const Options& o) {
             "(%s)\n",
             window / bare, window <= 2 * bare ? "met" : "NOT met", window,
             window < 0.09 ? "met" : "NOT met");
+    }
+    if (!cliUploads.runs.empty() && !bareUpload.runs.empty()) {
+        const double ratio = cliUploads.wall().median / bareUpload.wall().median;
+        std::printf("vekctl upload target: <= 1.2 x bare: %.2f x (%s)\n", ratio,
+                    ratio <= 1.2 ? "met" : "NOT met");
+    }
+    if (std::erase_if(infoTimes, [](double s) { return s < 0; }) > 0)
+        std::printf("vekctl info: a run failed\n");
+    if (!infoTimes.empty()) {
+        const Spread info = spreadOf(infoTimes);
+        std::printf(
+            "vekctl info, from the box's first status to the exit: %.3f s median (%.3f-%.3f); "
+            "target within 1.2 s: %s\n",
+            info.median, info.min, info.max, info.max <= 1.2 ? "met" : "NOT met");
     }
 }
 

@@ -11,7 +11,8 @@ dpkg-deb -x "$deb" "$scratch"
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-files=(usr/bin/vektool usr/bin/veksim
+files=(usr/bin/vektool usr/bin/vekctl usr/bin/veksim
+       usr/share/man/man1/vekctl.1.gz usr/share/bash-completion/completions/vekctl
        usr/share/applications/vektool.desktop
        usr/share/metainfo/br.com.norvane.vektool.metainfo.xml
        usr/lib/udev/rules.d/60-vektool.rules)
@@ -22,7 +23,7 @@ done
 for f in "${files[@]}"; do
     [ -f "$scratch/$f" ] || fail "missing $f"
 done
-for p in vektool veksim; do
+for p in vektool vekctl veksim; do
     [ -x "$scratch/usr/bin/$p" ] || fail "usr/bin/$p is not executable"
 done
 for size in "${icon_sizes[@]}"; do
@@ -59,6 +60,20 @@ if [ -x "$scratch/usr/bin/vektool" ]; then
         "$scratch/usr/bin/vektool" </dev/null 2>/dev/null) || true
     [ "$shown" = shown ] || fail "usr/bin/vektool does not start"
 fi
+
+# The command line answers, its manual page reads without warnings, its completion loads.
+if [ -x "$scratch/usr/bin/vekctl" ]; then
+    "$scratch/usr/bin/vekctl" --version | grep -q "^vekctl " || fail "usr/bin/vekctl --version"
+    "$scratch/usr/bin/vekctl" preset default | grep -q '"format": 1' ||
+        fail "usr/bin/vekctl preset default"
+fi
+man_page=$scratch/usr/share/man/man1/vekctl.1.gz
+if [ -f "$man_page" ]; then
+    warnings=$(zcat "$man_page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "vekctl.1: $warnings"
+fi
+completion=$scratch/usr/share/bash-completion/completions/vekctl
+[ -f "$completion" ] && ! bash -n "$completion" && fail "the bash completion does not parse"
 
 [ $failed -eq 0 ] || exit 1
 echo "Package $deb: ${#files[@]} files, desktop entry, metainfo, dependencies and start OK"
