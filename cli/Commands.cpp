@@ -9,24 +9,20 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <numeric>
 
 #include "cli/ExitCode.h"
+#include "cli/Service.h"
 #include "config/ConfigBlock.h"
 #include "config/Presets.h"
 #include "config/Profile.h"
 #include "config/RemoteCommands.h"
 #include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
-#include "transfer/FirmwareImage.h"
 
 namespace vek {
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto kNewStatusWait = 10s;  // a box reports its new firmware after a restart
 
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -242,24 +238,16 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
                       {"version_before", text(versionText(before.version))}});
     out.message(identificationText(box.announcement));
     out.message("Iniciando atualização...");
-    box.link->transfer(FwData, FirmwareImage(), FirmwareClosing(),
-                       progressOf(out, "Atualizando firmware"));
-    out.endProgress();
-    out.message("Atualização concluída com sucesso!");
-
-    const auto after = box.link->waitForAnnouncement(kNewStatusWait);
-    if (!after)
-        throw CommandFailure(kExitNoBox, "no_status_after_update",
-                             "o Vek não informou a nova versão depois da atualização");
-    if (after->operatingMode() ||
-        decideDeviceAction(after->status->version) != DeviceAction::UpToDateThenRead)
-        throw CommandFailure(kExitMismatch, "version_mismatch",
-                             "depois da atualização o Vek informa " +
-                                 (after->status ? "a versão " + versionText(after->status->version)
-                                                : std::string("o modo de operação")));
+    const auto after = uploadFirmware(*box.link, [&](uint32_t done, uint32_t total) {
+        out.progress("Atualizando firmware", done, total);
+        if (done == total) {
+            out.endProgress();
+            out.message("Atualização concluída com sucesso!");
+        }
+    });
     end.insert("action", "uploaded");
-    end.insert("version_after", text(versionText(after->status->version)));
-    out.result(std::string(kUpToDateText) + " (v" + versionText(after->status->version) + ")", end);
+    end.insert("version_after", text(versionText(after)));
+    out.result(std::string(kUpToDateText) + " (v" + versionText(after) + ")", end);
     return kExitOk;
 }
 
@@ -300,19 +288,18 @@ int configSet(const Invocation& inv, Output& out, const TComSignal& stop) {
     requireKnownHardware(box);
 
     out.message("Iniciando atualização...");
-    box.link->transfer(ConfigData, encoded.block, encoded.closing,
-                       progressOf(out, "Gravando configuração"));
+    writeConfiguration(
+        *box.link, infoOf(box).configBase, encoded,
+        [&](uint32_t done, uint32_t total) {
+            out.progress("Gravando configuração", done, total);
+            if (done == total) {
+                out.endProgress();
+                out.message("Atualização concluída com sucesso!");
+                out.message("Buscando configuração interna...");
+            }
+        },
+        progressOf(out, "Verificando"));
     out.endProgress();
-    out.message("Atualização concluída com sucesso!");
-    const ConfigBlockBytes stored = readStoredBlock(box, out);
-    if (stored != encoded.block) {
-        const auto differing =
-            std::inner_product(stored.begin(), stored.end(), encoded.block.begin(), 0,
-                               std::plus<>(), [](uint8_t a, uint8_t b) { return a != b ? 1 : 0; });
-        throw CommandFailure(kExitMismatch, "verify_mismatch",
-                             "a configuração lida de volta de " + box.port +
-                                 " difere da gravada (" + std::to_string(differing) + " bytes)");
-    }
     out.result("Configuração gravada e verificada em " + box.port,
                {{"ok", true},
                 {"port", text(box.port)},
