@@ -3,15 +3,19 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <map>
 
 #include "cli/ExitCode.h"
+#include "cli/Record.h"
 #include "cli/Service.h"
+#include "cli/Station.h"
 #include "config/ConfigBlock.h"
 #include "config/Presets.h"
 #include "config/Profile.h"
@@ -22,7 +26,6 @@
 namespace vek {
 
 namespace {
-
 
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -382,6 +385,62 @@ int remote(const Invocation& inv, Output& out, const TComSignal&) {
     return valid ? kExitOk : kExitInvalidProfile;
 }
 
+int provisionCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
+    expectArguments(inv, 1);
+    if (inv.profile.empty())
+        usage("falta o perfil: --profile ARQ");
+    if (inv.ports.empty() == !inv.all && !inv.watch)
+        usage("diga as portas: -p PORTA (uma ou mais) ou --all");
+    if (!inv.ports.empty() && inv.all)
+        usage("-p e --all não vão juntos");
+    const Profile profile = loadProfile(inv.profile);
+    StationOptions options;
+    options.profileName = profile.name.empty()
+                              ? QFileInfo(text(inv.profile)).completeBaseName().toStdString()
+                              : profile.name;
+    options.block = checkedBlock(inv.profile, profile.panel);
+    options.ports = inv.ports;
+    options.all = inv.all;
+    options.watch = inv.watch;
+    options.recordFile = inv.record;
+    options.jobs = inv.jobs;
+    options.wait = inv.wait;
+    StationOutput station(StationOutput::modeFor(out.json()));
+    return provision(options, station, stop);
+}
+
+int report(const Invocation& inv, Output& out, const TComSignal&) {
+    const std::string file = argument(inv, 1, "o arquivo do registro");
+    expectArguments(inv, 2);
+    const RecordSummary summary =
+        summarizeRecord(readFile(file, std::numeric_limits<int>::max() - 1));
+    if (inv.csv) {
+        out.result(lastVisitsCsv(summary), {});
+        return kExitOk;
+    }
+    QJsonObject totals;
+    std::string text = "Visitas: " + std::to_string(summary.visits);
+    for (const auto& [result, n] : summary.totals) {
+        totals.insert(QString::fromStdString(result), n);
+        text += ", " + result + ": " + std::to_string(n);
+    }
+    if (summary.skippedLines > 0)
+        text += " (" + std::to_string(summary.skippedLines) + " linhas incompletas ignoradas)";
+    text += "\n\nÚltima visita de cada Vek:\n";
+    QJsonArray boxes;
+    for (const auto& [key, v] : summary.lastVisit) {
+        boxes.append(QJsonDocument::fromJson(recordLine(v)).object());
+        text += v.identifier + "  " + v.time + "  " + v.port + "  " + v.firmwareAfter + "  " +
+                v.result + (v.reason.empty() ? "" : " (" + v.reason + ")") + "\n";
+    }
+    out.result(text, {{"ok", true},
+                      {"visits", summary.visits},
+                      {"totals", totals},
+                      {"skipped_lines", summary.skippedLines},
+                      {"boxes", boxes}});
+    return kExitOk;
+}
+
 }  // namespace
 
 int runCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
@@ -392,6 +451,8 @@ int runCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
         {"update", update},
         {"preset", preset},
         {"remote-commands", remote},
+        {"provision", provisionCommand},
+        {"report", report},
     };
     static const std::map<QString, Handler> kConfigCommands{
         {"get", configGet},

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "cli/BoxAccess.h"
 #include "cli/Output.h"
@@ -13,10 +14,18 @@ namespace vek {
 struct Invocation {
     QStringList words;  // "config", "get", ...; the positional arguments follow the command
     std::string port;   // -p, or VEKCTL_PORT
+    std::vector<std::string> ports;  // every -p given, for provision
     std::string output;
     std::string raw;
     bool force = false;
     bool probe = false;
+    // provision and report
+    std::string profile;
+    std::string record;
+    bool all = false;
+    bool watch = false;
+    bool csv = false;
+    int jobs = 16;
     std::chrono::milliseconds wait = kDefaultStatusWait;
 };
 

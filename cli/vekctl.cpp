@@ -33,6 +33,12 @@ Comandos:
   preset default|trevalo [-o ARQ]
                                  o preset como perfil
   remote-commands ARQ            os nove comandos de configuração remota do perfil
+  provision --profile ARQ [-p PORTA ...|--all] [--watch] [--record ARQ] [--jobs N]
+                                 a estação: cada Vek identificado, com o firmware em dia, o
+                                 perfil gravado (se já não o guarda) e verificado, e a visita
+                                 registrada; as portas ao mesmo tempo; --watch atende cada Vek
+                                 que for ligado, até Ctrl-C
+  report ARQ [--csv]             o registro: totais por resultado e a última visita de cada Vek
 
 PORTA é um caminho (/dev/ttyACM0), um nome de dispositivo (ttyACM0) ou id: seguido do
 identificador como a janela o mostra (id:0011A2B3-44C5D6E7-8899FA0B), que procura em todas as
@@ -45,6 +51,12 @@ Opções:
       --force        (update) envia o firmware mesmo a um Vek atualizado
       --probe        (list) pergunta a cada porta o que está ligado nela
       --timeout S    quanto esperar pelo status do Vek, em segundos (padrão 3)
+      --profile ARQ  (provision) o perfil a gravar
+      --all          (provision) todas as portas USB presentes
+      --watch        (provision) continua e atende cada Vek que for ligado
+      --record ARQ   (provision) acrescenta uma linha JSON por visita em ARQ
+      --jobs N       (provision) no máximo N Vek atendidos ao mesmo tempo (padrão 16)
+      --csv          (report) a última visita de cada Vek em CSV
       --json         resultado em JSON na saída padrão (eventos um por linha no update)
   -q, --quiet        só os erros na saída de erros
   -h, --help         este texto
@@ -60,6 +72,7 @@ Códigos de saída:
   6    o Vek não confirmou o que foi gravado, ou os perfis comparados diferem
   7    o Vek está em modo de operação
   8    a configuração guardada no Vek é inválida
+  9    (provision) algumas visitas falharam
   10   o hardware do Vek não aceita a operação
   11   um arquivo não pôde ser lido ou gravado
   130  interrompido (Ctrl-C); a porta é fechada
@@ -68,7 +81,13 @@ Códigos de saída:
 // Options that each command takes, besides --json, --quiet and --timeout.
 bool allowed(const QString& command, const QString& option) {
     if (option == "port")
-        return command == "info" || command == "update" || command == "config";
+        return command == "info" || command == "update" || command == "config" ||
+               command == "provision";
+    if (option == "profile" || option == "all" || option == "watch" || option == "record" ||
+        option == "jobs")
+        return command == "provision";
+    if (option == "csv")
+        return command == "report";
     if (option == "output")
         return command == "config" || command == "preset";
     if (option == "raw")
@@ -113,7 +132,14 @@ int run(int argc, char* argv[]) {
     const QCommandLineOption quiet({"q", "quiet"}, "");
     const QCommandLineOption help({"h", "help"}, "");
     const QCommandLineOption version({"V", "version"}, "");
-    parser.addOptions({port, output, raw, force, probe, timeout, json, quiet, help, version});
+    const QCommandLineOption profile("profile", "", "ARQ");
+    const QCommandLineOption all("all", "");
+    const QCommandLineOption watch("watch", "");
+    const QCommandLineOption record("record", "", "ARQ");
+    const QCommandLineOption jobs("jobs", "", "N");
+    const QCommandLineOption csv("csv", "");
+    parser.addOptions({port, output, raw, force, probe, timeout, json, quiet, help, version,
+                       profile, all, watch, record, jobs, csv});
 
     Output out(false, false);
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -143,7 +169,26 @@ int run(int argc, char* argv[]) {
             return kExitUsage;
         }
     }
+    for (const QString& p : parser.values(port))
+        inv.ports.push_back(p.toStdString());
     inv.port = parser.value(port).toStdString();
+    if (inv.ports.size() > 1 && command != "provision") {
+        out.error("só o provision aceita várias portas");
+        return kExitUsage;
+    }
+    inv.profile = parser.value(profile).toStdString();
+    inv.record = parser.value(record).toStdString();
+    inv.all = parser.isSet(all);
+    inv.watch = parser.isSet(watch);
+    inv.csv = parser.isSet(csv);
+    if (parser.isSet(jobs)) {
+        bool number = false;
+        inv.jobs = parser.value(jobs).toInt(&number);
+        if (!number || inv.jobs < 1 || inv.jobs > 256) {
+            out.error("--jobs quer um número de 1 a 256");
+            return kExitUsage;
+        }
+    }
     if (inv.port.empty())
         inv.port = qEnvironmentVariable("VEKCTL_PORT").toStdString();
     inv.output = parser.value(output).toStdString();

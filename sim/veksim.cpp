@@ -20,6 +20,7 @@
 
 #include "config/ConfigBlock.h"
 #include "sim/SimBox.h"
+#include "sim/SimStation.h"
 
 namespace vek {
 namespace {
@@ -42,6 +43,12 @@ The box:
                            stored configuration: the default preset's block, all 0xFF, or the
                            2032 bytes of FILE (default: default)
   --interval MS            status interval (default 1000)
+Several boxes, as on a bench's USB hub (each port printed as its box is plugged in):
+  --boxes N                N boxes; box K reports the identifier's last word plus K
+  --vary                   each box's firmware (2.30 or 2.36) and store (default, Trevalo or
+                           invalid) drawn from --seed
+  --plug-every MS          the boxes are plugged in one after another, MS apart
+  --unplug-after MS        each box is unplugged MS after it was plugged in
 Its faults (probabilities from 0 to 1, per frame sent):
   --seed N                 seed of the fault generator (default 1)
   --lose P                 reply not sent
@@ -58,7 +65,8 @@ Its faults (probabilities from 0 to 1, per frame sent):
   --hang-up-at N           the cable is pulled when transfer packet N comes (once)
   --come-back MS           after a hang-up, the box comes back as a new port MS later
   --port-dir DIR           keeps a link to the current port in DIR (box0, box1 after coming
-                           back...); start the tool with VEKTOOL_PORTS=DIR to follow it
+                           back..., or one per box); start the tool with VEKTOOL_PORTS=DIR to
+                           follow it
   --help                   this text
 )";
 
@@ -66,6 +74,7 @@ struct Options {
     SimModel model;
     SimFaults faults;
     std::string portDir;
+    StationPlan station;
     uint8_t hardware = 3;
     std::array<uint8_t, 2> firmware{2, 30};
 };
@@ -191,6 +200,19 @@ const std::vector<OptionRule>& optionRules() {
              o.faults.comeBackAfterMs = int(unsignedValue("--come-back", v, 60'000));
          }},
         {"--port-dir", true, [](O& o, S v) { o.portDir = v; }},
+        {"--boxes", true,
+         [](O& o, S v) { o.station.boxes = int(unsignedValue("--boxes", v, 1000)); }},
+        {"--vary", false, [](O& o, S) { o.station.vary = true; }},
+        {"--plug-every", true,
+         [](O& o, S v) {
+             o.station.plugEvery =
+                 std::chrono::milliseconds(unsignedValue("--plug-every", v, 3'600'000));
+         }},
+        {"--unplug-after", true,
+         [](O& o, S v) {
+             o.station.unplugAfter =
+                 std::chrono::milliseconds(unsignedValue("--unplug-after", v, 3'600'000));
+         }},
     };
     return rules;
 }
@@ -226,6 +248,8 @@ Options parse(int argc, char** argv) {
         rule->apply(o, value);
     }
     o.model.version = {o.hardware, 0, o.firmware[0], o.firmware[1]};
+    if (o.station.boxes < 1)
+        badArgument("--boxes must be at least 1");
     return o;
 }
 
@@ -272,6 +296,28 @@ class PortLinks {
     int count_ = 0;
 };
 
+// Several boxes: each port on standard output as its box is plugged in.
+int runStation(const Options& options, const sigset_t& signals) {
+    StationPlan plan = options.station;
+    plan.model = options.model;
+    plan.faults = options.faults;
+    plan.portDir = options.portDir;
+    SimStation station(plan);
+    const std::string pluggedIn = " plugged in on ";
+    station.setEventSink([&](const std::string& event) {
+        logEvent(event);
+        if (const auto at = event.find(pluggedIn); at != std::string::npos)
+            std::cout << event.substr(at + pluggedIn.size()) << std::endl;
+    });
+    station.start();
+    if (!options.portDir.empty())
+        std::cerr << "export VEKTOOL_PORTS=" << options.portDir << std::endl;
+    int signal = 0;
+    sigwait(&signals, &signal);
+    logEvent(std::string("stopped by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    return 0;
+}
+
 int run(int argc, char** argv) {
     const Options options = parse(argc, argv);
 
@@ -281,6 +327,10 @@ int run(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    if (options.station.boxes > 1 || options.station.plugEvery.count() > 0 ||
+        options.station.unplugAfter.count() > 0)
+        return runStation(options, signals);
 
     SimBox box(options.model, options.faults);
     PortLinks links(options.portDir);

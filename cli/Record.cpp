@@ -1,0 +1,161 @@
+#include "cli/Record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cerrno>
+#include <cstring>
+
+#include "cli/ExitCode.h"
+
+namespace vek {
+
+namespace {
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+std::string textOf(const QJsonObject& o, const char* key) {
+    return o.value(key).toString().toStdString();
+}
+
+std::string csvField(const std::string& value) {
+    if (value.find_first_of(",\"\n") == std::string::npos)
+        return value;
+    std::string quoted = "\"";
+    for (const char c : value)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+[[noreturn]] void fileFailure(const std::string& path, const char* what) {
+    throw CommandFailure(kExitFileError, "record_unwritable",
+                         path + ": " + what + " (" + std::strerror(errno) + ")");
+}
+
+}  // namespace
+
+QByteArray recordLine(const VisitRecord& v) {
+    QJsonArray actions;
+    for (const std::string& a : v.actions)
+        actions.append(text(a));
+    QJsonObject line{{"time", text(v.time)},
+                     {"tool_version", text(v.toolVersion)},
+                     {"port", text(v.port)},
+                     {"stable_name", text(v.stableName)},
+                     {"identifier", text(v.identifier)},
+                     {"hardware_type", v.hardwareType},
+                     {"firmware_before", text(v.firmwareBefore)},
+                     {"firmware_after", text(v.firmwareAfter)},
+                     {"profile", text(v.profile)},
+                     {"block", text(v.block)},
+                     {"actions", actions},
+                     {"result", text(v.result)},
+                     {"reason", text(v.reason)},
+                     {"error", text(v.error)},
+                     {"duration_s", qRound(v.seconds * 1000) / 1000.0}};
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+}
+
+RecordFile::RecordFile(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        fileFailure(path, "não foi possível abrir o registro");
+    // A crash mid-write leaves a line without its end: close it, so that ours start afresh.
+    const off_t size = lseek(fd_, 0, SEEK_END);
+    char last = '\n';
+    if (size > 0 && pread(fd_, &last, 1, size - 1) == 1 && last != '\n') {
+        hadPartialLine_ = true;
+        if (::write(fd_, "\n", 1) != 1 || fdatasync(fd_) != 0)
+            fileFailure(path, "não foi possível gravar no registro");
+    }
+}
+
+RecordFile::~RecordFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void RecordFile::append(const VisitRecord& visit) {
+    const QByteArray line = recordLine(visit);
+    const std::lock_guard lock(mutex_);
+    const ssize_t written = ::write(fd_, line.data(), std::size_t(line.size()));
+    if (written != line.size() || fdatasync(fd_) != 0)
+        fileFailure(path_, "não foi possível gravar no registro");
+}
+
+RecordSummary summarizeRecord(const QByteArray& contents) {
+    RecordSummary summary;
+    for (const QByteArray& line : contents.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(line, &error).object();
+        if (error.error != QJsonParseError::NoError || !o.contains("result")) {
+            ++summary.skippedLines;
+            continue;
+        }
+        VisitRecord v;
+        v.time = textOf(o, "time");
+        v.toolVersion = textOf(o, "tool_version");
+        v.port = textOf(o, "port");
+        v.stableName = textOf(o, "stable_name");
+        v.identifier = textOf(o, "identifier");
+        v.hardwareType = o.value("hardware_type").toInt(-1);
+        v.firmwareBefore = textOf(o, "firmware_before");
+        v.firmwareAfter = textOf(o, "firmware_after");
+        v.profile = textOf(o, "profile");
+        v.block = textOf(o, "block");
+        for (const QJsonValue& a : o.value("actions").toArray())
+            v.actions.push_back(a.toString().toStdString());
+        v.result = textOf(o, "result");
+        v.reason = textOf(o, "reason");
+        v.error = textOf(o, "error");
+        v.seconds = o.value("duration_s").toDouble();
+        ++summary.visits;
+        ++summary.totals[v.result];
+        // Times are ISO 8601 in UTC, so their text order is their order in time.
+        const std::string key = v.identifier.empty() ? "port " + v.port : v.identifier;
+        const auto known = summary.lastVisit.find(key);
+        if (known == summary.lastVisit.end() || known->second.time <= v.time)
+            summary.lastVisit[key] = std::move(v);
+    }
+    return summary;
+}
+
+std::string lastVisitsCsv(const RecordSummary& summary) {
+    std::string csv =
+        "identifier,time,port,stable_name,hardware_type,firmware_before,firmware_after,profile,"
+        "block,actions,result,reason,error,duration_s\n";
+    for (const auto& [key, v] : summary.lastVisit) {
+        std::string actions;
+        for (const std::string& a : v.actions)
+            actions += (actions.empty() ? "" : " ") + a;
+        const std::vector<std::string> fields{
+            v.identifier,
+            v.time,
+            v.port,
+            v.stableName,
+            v.hardwareType < 0 ? "" : std::to_string(v.hardwareType),
+            v.firmwareBefore,
+            v.firmwareAfter,
+            v.profile,
+            v.block,
+            actions,
+            v.result,
+            v.reason,
+            v.error,
+            QString::number(v.seconds, 'f', 3).toStdString()};
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            csv += (i ? "," : "") + csvField(fields[i]);
+        csv += "\n";
+    }
+    return csv;
+}
+
+}  // namespace vek
