@@ -35,4 +35,15 @@ RunFigures cliUpload();
 // first status to the program's exit, in seconds; negative when it failed.
 double cliInfoAfterFirstStatus(const std::string& vekctl);
 
+// `vekctl provision` of boxes that each need the whole upload, the write and the verify, every
+// reply 1 ms late as on a USB link.
+struct StationFigures {
+    bool ok = false;
+    std::string failure;
+    int boxes = 0;
+    double wallS = 0;  // from the spawn to the exit
+    double cpuS = 0;   // the program's own, user and system
+};
+StationFigures provisionRun(int boxes, const std::string& vekctl);
+
 }  // namespace vek::bench

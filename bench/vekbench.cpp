@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -28,6 +29,7 @@ struct Options {
     bool startup = true;
     bool flows = true;
     bool bare = true;  // off: the window's flows alone, for a profiler
+    bool station = true;
 };
 
 Options parse(int argc, char* argv[]) {
@@ -45,6 +47,10 @@ Options parse(int argc, char* argv[]) {
             o.oneLabel = argv[++i];
         } else if (arg == "--no-startup") {
             o.startup = false;
+        } else if (arg == "--no-station") {
+            o.station = false;
+        } else if (arg == "--station-only") {
+            o.flows = o.startup = false;
         } else if (arg == "--startup-only") {
             o.flows = false;
         } else if (arg == "--window-only") {
@@ -54,7 +60,8 @@ Options parse(int argc, char* argv[]) {
             std::fprintf(
                 stderr,
                 "usage: vekbench [--runs N] [--tool PATH] [--minimal PATH] [--one-label PATH] "
-                "[--no-startup | --startup-only | --window-only]\n");
+                "[--no-startup | --startup-only | --window-only] [--no-station | "
+                "--station-only]\n");
             std::exit(2);
         }
     }
@@ -247,6 +254,43 @@ void runStartup(const Options& o) {
             tool.shown().median / oneLabel.shown().median);
 }
 
+void runStation(const Options& o) {
+    constexpr int kCounts[] = {1, 4, 8, 16};
+    std::map<int, Series<StationFigures>> series;
+    for (int r = 0; r < o.runs; ++r)
+        for (const int boxes : kCounts)
+            series[boxes].add(provisionRun(boxes, o.vekctl));
+    std::printf(
+        "\nProvisioning with vekctl provision: each box needs the whole upload (1,833 packets), "
+        "the "
+        "write (44) and the verify (5), every reply 1 ms late; the visit includes the box's own "
+        "1 s pause before it reports its new firmware; %d runs each, median\n",
+        o.runs);
+    std::printf("%5s %9s %15s %9s %13s %12s\n", "boxes", "wall s", "wall min-max", "vs one",
+                "cpu ms/visit", "visits/hour");
+    const auto wallOf = [](const StationFigures& f) { return f.wallS; };
+    const double one = series[1].runs.empty() ? 0 : series[1].of(wallOf).median;
+    for (const int boxes : kCounts) {
+        const auto& s = series[boxes];
+        if (s.runs.empty()) {
+            std::printf("%5d FAILED: %s\n", boxes, s.failure.c_str());
+            continue;
+        }
+        const Spread wall = s.of(wallOf);
+        const double cpu = s.of([](const StationFigures& f) { return f.cpuS; }).median;
+        std::printf("%5d %9.2f %7.2f-%-7.2f %9.2f %13.1f %12.0f\n", boxes, wall.median, wall.min,
+                    wall.max, one > 0 ? wall.median / one : 0, cpu / boxes * 1e3,
+                    boxes * 3600 / wall.median);
+    }
+    if (one > 0 && !series[8].runs.empty() && !series[16].runs.empty()) {
+        const double eight = series[8].of(wallOf).median / one;
+        const double sixteen = series[16].of(wallOf).median / one;
+        std::printf(
+            "station targets: 8 boxes <= 1.25 x one: %.2f x (%s); 16 <= 1.6 x: %.2f x (%s)\n",
+            eight, eight <= 1.25 ? "met" : "NOT met", sixteen, sixteen <= 1.6 ? "met" : "NOT met");
+    }
+}
+
 }  // namespace
 }  // namespace vek::bench
 
@@ -265,5 +309,7 @@ int main(int argc, char* argv[]) {
         vek::bench::runFlows(options);
     if (options.startup)
         vek::bench::runStartup(options);
+    if (options.station)
+        vek::bench::runStation(options);
     return 0;
 }
