@@ -105,17 +105,13 @@ ReachedBox reachBox(const std::string& spec, const TComSignal& stop,
     return box;
 }
 
-bool mayProbe(const std::string& port) {
-    return port.starts_with('/') || port.starts_with("ttyACM") || port.starts_with("ttyUSB");
-}
-
 std::vector<ProbedPort> probePorts(const std::vector<std::string>& ports, const TComSignal& stop,
                                    std::chrono::milliseconds wait, bool keepOpen) {
     std::vector<ProbedPort> probed(ports.size());
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         probed[i].port = ports[i];
-        if (!mayProbe(ports[i])) {
+        if (!MayOpenUnasked(ports[i])) {
             probed[i].error = "não perguntada: não é uma porta USB";
             continue;
         }

@@ -29,11 +29,6 @@ std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop
 ReachedBox reachBox(const std::string& spec, const TComSignal& stop,
                     std::chrono::milliseconds wait);
 
-// Whether a port may be probed without being named: the box is a USB serial device (ttyACM, or
-// ttyUSB behind an adapter), and the ports of VEKTOOL_PORTS come as paths. Other serial ports (a
-// console on ttyS0, say) are never opened unasked, since opening one sets its line.
-bool mayProbe(const std::string& port);
-
 // What each port answered within wait, probed in parallel; ports that may not be probed are left
 // alone, with that said in their error.
 struct ProbedPort {

@@ -1,6 +1,6 @@
 #include "cli/Output.h"
 
-#include <unistd.h>
+#include "cli/Console.h"
 
 #include <QJsonDocument>
 #include <cstdio>
@@ -22,7 +22,7 @@ std::string minutesAndSeconds(double seconds) {
 }  // namespace
 
 Output::Output(bool json, bool quiet)
-    : json_(json), quiet_(quiet), barOnTerminal_(!json && !quiet && isatty(STDERR_FILENO)) {}
+    : json_(json), quiet_(quiet), barOnTerminal_(!json && !quiet && stderrIsTerminal()) {}
 
 void Output::result(const std::string& text, const QJsonObject& object) {
     if (json_)

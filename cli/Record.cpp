@@ -1,14 +1,9 @@
 #include "cli/Record.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <cerrno>
-#include <cstring>
+#include <system_error>
 
 #include "cli/ExitCode.h"
 
@@ -33,9 +28,9 @@ std::string csvField(const std::string& value) {
     return quoted + "\"";
 }
 
-[[noreturn]] void fileFailure(const std::string& path, const char* what) {
+[[noreturn]] void fileFailure(const std::string& path, const std::system_error& error) {
     throw CommandFailure(kExitFileError, "record_unwritable",
-                         path + ": " + what + " (" + std::strerror(errno) + ")");
+                         path + ": não foi possível gravar no registro (" + error.what() + ")");
 }
 
 }  // namespace
@@ -63,30 +58,28 @@ QByteArray recordLine(const VisitRecord& v) {
 }
 
 RecordFile::RecordFile(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-        fileFailure(path, "não foi possível abrir o registro");
-    // A crash mid-write leaves a line without its end: close it, so that ours start afresh.
-    const off_t size = lseek(fd_, 0, SEEK_END);
-    char last = '\n';
-    if (size > 0 && pread(fd_, &last, 1, size - 1) == 1 && last != '\n') {
-        hadPartialLine_ = true;
-        if (::write(fd_, "\n", 1) != 1 || fdatasync(fd_) != 0)
-            fileFailure(path, "não foi possível gravar no registro");
+    try {
+        file_ = std::make_unique<AppendFile>(path);
+        // A crash mid-write leaves a line without its end: close it, so that ours start afresh.
+        if (!file_->endsWithLineEnd()) {
+            hadPartialLine_ = true;
+            file_->appendSynced("\n", 1);
+        }
+    } catch (const std::system_error& error) {
+        fileFailure(path, error);
     }
 }
 
-RecordFile::~RecordFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+RecordFile::~RecordFile() = default;
 
 void RecordFile::append(const VisitRecord& visit) {
     const QByteArray line = recordLine(visit);
     const std::lock_guard lock(mutex_);
-    const ssize_t written = ::write(fd_, line.data(), std::size_t(line.size()));
-    if (written != line.size() || fdatasync(fd_) != 0)
-        fileFailure(path_, "não foi possível gravar no registro");
+    try {
+        file_->appendSynced(line.data(), std::size_t(line.size()));
+    } catch (const std::system_error& error) {
+        fileFailure(path_, error);
+    }
 }
 
 RecordSummary summarizeRecord(const QByteArray& contents) {

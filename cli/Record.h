@@ -2,9 +2,12 @@
 
 #include <QByteArray>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "cli/AppendFile.h"
 
 namespace vek {
 
@@ -44,7 +47,7 @@ class RecordFile {
 
   private:
     std::string path_;
-    int fd_ = -1;
+    std::unique_ptr<AppendFile> file_;
     bool hadPartialLine_ = false;
     std::mutex mutex_;
 };

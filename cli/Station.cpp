@@ -1,18 +1,16 @@
 #include "cli/Station.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/inotify.h>
-#include <unistd.h>
-
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <list>
+#include <map>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -27,7 +25,8 @@ namespace vek {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRescanMs = 500;  // the ports are listed again at least this often when watching
+constexpr auto kTick = std::chrono::milliseconds(100);
+constexpr auto kRescan = std::chrono::milliseconds(250);  // how often a watch lists the ports
 
 std::string utcNow() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
@@ -127,81 +126,6 @@ VisitRecord visit(const std::string& port, const Context& c) {
     return v;
 }
 
-// Wakes the station's loop from a visit's thread.
-class Wake {
-  public:
-    Wake() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~Wake() { ::close(fd_); }
-    Wake(const Wake&) = delete;
-    Wake& operator=(const Wake&) = delete;
-    void raise() {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
-    }
-    void drain() {
-        uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
-    }
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-// Where ports appear and go: /dev and the folders named in VEKTOOL_PORTS. A removed entry is
-// reported by its port's name, as EnumComPorts lists it.
-class PortWatch {
-  public:
-    PortWatch() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        add("/dev", "");
-        const std::string named = std::getenv("VEKTOOL_PORTS") ? std::getenv("VEKTOOL_PORTS") : "";
-        for (std::size_t begin = 0; begin <= named.size();) {
-            const std::size_t end = std::min(named.find(':', begin), named.size());
-            const std::string item = named.substr(begin, end - begin);
-            add(item, item + "/");
-            begin = end + 1;
-        }
-    }
-    ~PortWatch() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    PortWatch(const PortWatch&) = delete;
-    PortWatch& operator=(const PortWatch&) = delete;
-
-    int fd() const { return fd_; }
-    // The ports whose entries were removed since the last call.
-    std::vector<std::string> removed() {
-        std::vector<std::string> names;
-        alignas(inotify_event) char buffer[8192];
-        ssize_t n;
-        while (fd_ >= 0 && (n = ::read(fd_, buffer, sizeof buffer)) > 0) {
-            for (char* p = buffer; p < buffer + n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(p);
-                const auto prefix = prefixes_.find(event->wd);
-                if (event->len > 0 && (event->mask & (IN_DELETE | IN_MOVED_FROM)) != 0 &&
-                    prefix != prefixes_.end())
-                    names.push_back(prefix->second + event->name);
-                p += sizeof(inotify_event) + event->len;
-            }
-        }
-        return names;
-    }
-
-  private:
-    void add(const std::string& folder, const std::string& prefix) {
-        if (fd_ < 0 || folder.empty() || folder[0] != '/')
-            return;
-        const int wd = inotify_add_watch(fd_, folder.c_str(),
-                                         IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO);
-        if (wd >= 0)
-            prefixes_[wd] = prefix;
-    }
-
-    int fd_;
-    std::map<int, std::string> prefixes_;
-};
-
 struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
@@ -219,16 +143,16 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
                         "ignorada");
     }
     const Context context{options, out, stop, record.get()};
-    std::mutex resultsMutex;
+    // Guards the counts and wakes the loop when a visit ends.
+    std::mutex mutex;
+    std::condition_variable visitEnded;
     std::map<std::string, int> results, failures;
 
-    Wake wake;
-    std::optional<PortWatch> watch;
-    if (options.watch)
-        watch.emplace();
     std::list<Worker> workers;
     std::deque<std::string> pending;
-    std::set<std::string> visited;  // ports serviced and still present
+    // The ports serviced and still there, each with the identity of its device then: a box
+    // plugged in again is a new device, so a port whose identity changes is serviced again.
+    std::map<std::string, std::string> visited;
     const std::set<std::string> named(options.ports.begin(), options.ports.end());
 
     const auto present = [&] {
@@ -239,21 +163,24 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             out.message(std::string("vekctl: ") + error.what());
         }
         std::erase_if(ports, [&](const std::string& p) {
-            return named.empty() ? !mayProbe(p) : !named.contains(p);
+            return named.empty() ? !MayOpenUnasked(p) : !named.contains(p);
         });
         return ports;
     };
     const auto queueNew = [&](const std::vector<std::string>& ports) {
-        for (const std::string& port : ports)
-            if (visited.insert(port).second)
-                pending.push_back(port);
+        for (const std::string& port : ports) {
+            const std::string identity = DeviceIdentity(port);
+            const auto known = visited.find(port);
+            if (known != visited.end() && known->second == identity)
+                continue;
+            visited[port] = identity;
+            pending.push_back(port);
+        }
     };
-    if (options.watch || options.all)
-        queueNew(present());
-    else
-        queueNew(options.ports);
+    queueNew(options.watch || options.all ? present() : options.ports);
 
     auto lastScan = Clock::now();
+    std::unique_lock lock(mutex);
     for (;;) {
         workers.remove_if([](Worker& w) {
             if (!*w.finished)
@@ -267,40 +194,32 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             Worker& w = workers.emplace_back();
             w.thread = std::thread([&, port, finished = w.finished] {
                 const VisitRecord v = visit(port, context);
-                {
-                    const std::lock_guard lock(resultsMutex);
-                    ++results[v.result];
-                    if (v.result == "failed")
-                        ++failures[v.reason];
-                }
+                const std::lock_guard done(mutex);
+                ++results[v.result];
+                if (v.result == "failed")
+                    ++failures[v.reason];
                 *finished = true;
-                wake.raise();
+                visitEnded.notify_all();
             });
         }
         const bool idle = workers.empty() && pending.empty();
         if (stop.raised() ? workers.empty() : (idle && !options.watch))
             break;
-
-        std::array<pollfd, 3> waited{{{stop.descriptor(), POLLIN, 0},
-                                      {wake.fd(), POLLIN, 0},
-                                      {watch ? watch->fd() : -1, POLLIN, 0}}};
-        poll(waited.data(), waited.size(), options.watch ? kRescanMs : -1);
-        wake.drain();
-        if (!watch || stop.raised())
+        // A signal handler raises the stop and cannot notify; it is looked at every tick.
+        visitEnded.wait_for(lock, kTick);
+        if (!options.watch || stop.raised() || Clock::now() - lastScan < kRescan)
             continue;
+        lastScan = Clock::now();
+        lock.unlock();
+        const std::vector<std::string> ports = present();
+        lock.lock();
         // A port that went is forgotten, so that a box plugged in on it again is serviced.
-        for (const std::string& gone : watch->removed())
-            visited.erase(gone);
-        if (waited[2].revents != 0 ||
-            Clock::now() - lastScan >= std::chrono::milliseconds(kRescanMs)) {
-            lastScan = Clock::now();
-            const std::vector<std::string> ports = present();
-            std::erase_if(visited, [&](const std::string& p) {
-                return std::find(ports.begin(), ports.end(), p) == ports.end();
-            });
-            queueNew(ports);
-        }
+        std::erase_if(visited, [&](const auto& entry) {
+            return std::find(ports.begin(), ports.end(), entry.first) == ports.end();
+        });
+        queueNew(ports);
     }
+    lock.unlock();
     out.summary(results, failures);
     if (results["interrupted"] > 0 || (stop.raised() && !options.watch))
         return kExitInterrupted;

@@ -1,6 +1,6 @@
 #include "cli/StationOutput.h"
 
-#include <unistd.h>
+#include "cli/Console.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -76,7 +76,7 @@ StationOutput::StationOutput(Mode mode) : mode_(mode) {}
 StationOutput::Mode StationOutput::modeFor(bool json) {
     if (json)
         return Mode::Json;
-    return isatty(STDOUT_FILENO) ? Mode::Table : Mode::Lines;
+    return stdoutIsTerminal() ? Mode::Table : Mode::Lines;
 }
 
 void StationOutput::line(const std::string& port, const std::string& text) {

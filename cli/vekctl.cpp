@@ -1,5 +1,4 @@
 // vekctl: the service work of VekTool from the command line.
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -7,6 +6,7 @@
 #include <QCoreApplication>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/ExitCode.h"
 #include "serial/EComPort.h"
 
@@ -97,22 +97,6 @@ bool allowed(const QString& command, const QString& option) {
     if (option == "probe")
         return command == "list";
     return true;
-}
-
-TComSignal* interruption = nullptr;
-
-void onInterrupt(int) {
-    interruption->raise();
-}
-
-void watchInterrupts(TComSignal& stop) {
-    interruption = &stop;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 int run(int argc, char* argv[]) {
@@ -207,7 +191,7 @@ int run(int argc, char* argv[]) {
 
     Output result(parser.isSet(json), parser.isSet(quiet));
     TComSignal stop;
-    watchInterrupts(stop);
+    raiseOnInterrupt(stop);
     try {
         return runCommand(inv, result, stop);
     } catch (const CommandFailure& failure) {

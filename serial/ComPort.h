@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/NativeHandle.h"
+
 namespace vek {
 
 class TComThread;
@@ -135,12 +137,15 @@ class TCustomComPort : public QObject {
 
   private:
     friend class TComThread;
+    // The platform's part.
     void openDevice();
     void closeDevice();
+    void applyLine();
     void deliverRxChar();  // owner thread: the bytes-received handling
     void reapThreads();    // joins the stopped threads whose last hand-over has returned
 
-    int fd_ = -1;
+    NativeHandle handle_ = kNoHandle;
+    int fd() const { return int(handle_); }
     std::unique_ptr<TComThread> thread_;
     // Threads stopped by a close inside their own hand-over; joined once that handler returned.
     std::vector<std::unique_ptr<TComThread>> retired_;

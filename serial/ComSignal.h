@@ -2,10 +2,13 @@
 
 #include <atomic>
 
+#include "serial/NativeHandle.h"
+
 namespace vek {
 
 // Ends a port's WaitForEvent from another thread, or from a signal handler: raise() only stores a
-// flag and writes a descriptor, both safe there. Once raised it stays raised.
+// flag and writes a descriptor (sets an event on Windows), both safe there. Once raised it stays
+// raised.
 class TComSignal {
   public:
     TComSignal();  // std::system_error when the descriptor cannot be made
@@ -15,12 +18,12 @@ class TComSignal {
 
     void raise() noexcept;
     bool raised() const noexcept { return raised_.load(); }
-    // What a wait watches: readable once raised.
-    int descriptor() const { return fd_; }
+    // What a wait watches: readable (Linux) or signalled (Windows) once raised.
+    NativeHandle handle() const { return handle_; }
 
   private:
     std::atomic<bool> raised_{false};
-    int fd_ = -1;
+    NativeHandle handle_ = kNoHandle;
 };
 
 }  // namespace vek

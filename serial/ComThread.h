@@ -1,24 +1,23 @@
 #pragma once
 
-#include <QSocketNotifier>
+#include <QObject>
+#include <functional>
 #include <memory>
 #include <thread>
+
+#include "serial/NativeHandle.h"
 
 namespace vek {
 
 class TCustomComPort;
 
 // The event thread of one opening of a port. It waits on the port and on a stop signal; each
-// arrival of bytes is handed to the owner thread through a notifier there, and the thread waits
-// until that hand-over has run before it waits on the port again.
-//
-// A hand-over goes Pending (posted) -> Started (the owner thread runs it) -> Done. A stop while it
-// is Pending abandons it, so the owner thread can join at once; a Started one is on the owner
-// thread's own stack, so the thread ends only once it is Done.
+// arrival of bytes is handed to the owner thread through a notifier there (HandOver), and the
+// thread waits until that hand-over has run before it waits on the port again.
 class TComThread {
   public:
-    // Owner thread; EComPort 1 when the thread or its descriptors cannot be created.
-    TComThread(TCustomComPort& port, int fd);
+    // Owner thread; EComPort 1 when the thread or its signals cannot be created.
+    TComThread(TCustomComPort& port, NativeHandle handle);
     // Stops and joins; a thread whose hand-over is still on the caller's stack is let go instead
     // and ends by itself when that hand-over returns.
     ~TComThread();
@@ -33,12 +32,20 @@ class TComThread {
     // Whether the thread ended because the line hung up or failed (not because it was stopped).
     bool lineGone() const;
 
-  private:
+    // What the event thread shares with the owner thread; both hold it, so a thread let go by
+    // the destructor still finds it. Its signals are the platform's.
     struct Shared;
-    static void run(const std::shared_ptr<Shared>& shared);
+
+  private:
+    // The platform's part: what the waiting needs, made on the owner thread (false when it cannot
+    // be), the waiting on the port and the owner thread's notifier.
+    static bool prepare(Shared& shared, NativeHandle port);
+    static void run(const std::shared_ptr<Shared>& shared, NativeHandle port);
+    static std::unique_ptr<QObject> notifierOf(NativeHandle wake, QObject& context,
+                                               std::function<void()> activated);
 
     std::shared_ptr<Shared> shared_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QObject> notifier_;
     std::thread thread_;
 };
 

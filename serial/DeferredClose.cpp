@@ -1,8 +1,5 @@
 #include "serial/DeferredClose.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <deque>
 #include <mutex>
 #include <system_error>
@@ -14,7 +11,7 @@ namespace {
 
 struct Closer {
     std::mutex mutex;
-    std::deque<int> pending;
+    std::deque<NativeHandle> pending;
     bool running = false;
 };
 
@@ -27,10 +24,10 @@ Closer& closer() {
 void closeQueued(Closer& c) {
     std::unique_lock lock(c.mutex);
     while (!c.pending.empty()) {
-        const int fd = c.pending.front();
+        const NativeHandle device = c.pending.front();
         c.pending.pop_front();
         lock.unlock();
-        closeDeviceNow(fd);
+        closeDeviceNow(device);
         lock.lock();
     }
     c.running = false;
@@ -38,16 +35,11 @@ void closeQueued(Closer& c) {
 
 }  // namespace
 
-void closeDeviceNow(int fd) {
-    ioctl(fd, TIOCNXCL);  // others may open the line again
-    ::close(fd);
-}
-
-void closeDeviceInBackground(int fd) {
+void closeDeviceInBackground(NativeHandle device) {
     Closer& c = closer();
     {
         const std::lock_guard lock(c.mutex);
-        c.pending.push_back(fd);
+        c.pending.push_back(device);
         if (c.running)
             return;
         c.running = true;

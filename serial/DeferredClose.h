@@ -1,8 +1,10 @@
 #pragma once
 
+#include "serial/NativeHandle.h"
+
 namespace vek {
 
-// Closes a serial device's descriptor without making the caller wait for it. Linux holds the
+// Closes a serial device without making the caller wait for it. Linux holds the
 // last close of a USB serial device until its output has drained, up to the driver's closing wait
 // (30 s by default), and output to a box that stopped taking data never drains; tcflush does not
 // cancel what was already handed to USB. Such a close runs on a thread of its own, which lives
@@ -10,9 +12,10 @@ namespace vek {
 //
 // A device's lock is released only when its close has ended, so an open of the same device
 // meanwhile fails like that of any busy port.
-void closeDeviceInBackground(int fd);
+void closeDeviceInBackground(NativeHandle device);
 
-// Clears the exclusive-use flag and closes at once, for a descriptor that has nothing queued.
-void closeDeviceNow(int fd);
+// Closes at once (on Linux clearing the exclusive-use flag first), for a device with nothing
+// queued.
+void closeDeviceNow(NativeHandle device);
 
 }  // namespace vek

@@ -1,101 +1,20 @@
 #include "serial/EnumComPorts.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-#include <utility>
-
-#include "serial/EComPort.h"
-#include "serial/EnumComPortsAt.h"
 
 namespace vek {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// A serial core slot whose probe found no UART reports port type 0 (unknown): the legacy ttyS
-// slots a PC kernel always creates.
-bool isEmptySlot(const fs::path& entry) {
-    std::ifstream type(entry / "type");
-    int portType = -1;
-    return type >> portType && portType == 0;
-}
-
-// A folder named in VEKTOOL_PORTS stands for the devices in it, so that a simulated box that comes
-// back under a new name shows up in the list as a replugged one does.
-void addFolderPorts(const std::string& folder, std::vector<std::string>& ports) {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (std::filesystem::is_character_file(entry.path(), error))
-            ports.push_back(entry.path().string());
-    }
-}
-
-void addEnvironmentPorts(std::vector<std::string>& ports) {
-    const char* named = std::getenv("VEKTOOL_PORTS");
-    if (named == nullptr)
-        return;
-    const std::string all = named;
-    for (size_t begin = 0; begin <= all.size();) {
-        const size_t end = std::min(all.find(':', begin), all.size());
-        const std::string item = all.substr(begin, end - begin);
-        std::error_code error;
-        if (item.starts_with('/') && std::filesystem::is_directory(item, error))
-            addFolderPorts(item, ports);
-        else if (item.starts_with('/'))
-            ports.push_back(item);
-        begin = end + 1;
-    }
-}
-
 char folded(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
-
-bool lessIgnoringCase(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return folded(x) < folded(y); });
-}
-
 }  // namespace
 
-void EnumComPorts(std::vector<std::string>& list, const std::string& ttyClassDir) {
-    std::vector<std::string> ports;
-    std::error_code error;
-    for (fs::directory_iterator it(ttyClassDir, error), end; it != end; it.increment(error)) {
-        const fs::path& entry = it->path();
-        std::error_code ignored;
-        if (fs::exists(entry / "device", ignored) && !isEmptySlot(entry)) {
-            ports.push_back(entry.filename().string());
-        }
-    }
-    if (error)
-        throw EComPort(23, error.value());
-    addEnvironmentPorts(ports);
-    std::stable_sort(ports.begin(), ports.end(), lessIgnoringCase);
-    list = std::move(ports);
-}
-
-void EnumComPorts(std::vector<std::string>& list) {
-    EnumComPorts(list, "/sys/class/tty");
-}
-
-std::string StableName(const std::string& port) {
-    std::error_code error;
-    const fs::path device =
-        fs::canonical(port.find('/') == std::string::npos ? "/dev/" + port : port, error);
-    if (error)
-        return {};
-    for (fs::directory_iterator it("/dev/serial/by-id", error), end; !error && it != end;
-         it.increment(error)) {
-        std::error_code ignored;
-        if (fs::canonical(it->path(), ignored) == device)
-            return it->path().string();
-    }
-    return {};
+void sortIgnoringCase(std::vector<std::string>& names) {
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [](char x, char y) { return folded(x) < folded(y); });
+    });
 }
 
 }  // namespace vek

@@ -1,6 +1,5 @@
 #include "transfer/TransferNumber.h"
 
-#include <ctime>
 #include <mutex>
 #include <random>
 
@@ -11,12 +10,6 @@ namespace {
 constexpr std::size_t kProductChars = 14;
 constexpr uint8_t kFirstShift = 5;
 constexpr uint8_t kLastShift = 11;
-
-// strftime under the current LC_TIME; no locale's date or time comes near the buffer's size.
-std::string formatTime(const char* format, const std::tm& time) {
-    char text[256];
-    return std::string(text, std::strftime(text, sizeof text, format, &time));
-}
 
 }  // namespace
 
@@ -32,13 +25,6 @@ uint32_t transferNumberFromText(std::string_view dateTime, ShiftCounter& shift, 
     const uint32_t value = shift.value < 32 ? (product >> shift.value) & limit : 0;
     shift.value = shift.value >= kLastShift ? kFirstShift : uint8_t(shift.value + 1);
     return value;
-}
-
-std::string localDateTimeText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return formatTime("%x", local) + formatTime("%X", local);
 }
 
 uint32_t RandomBelow(uint32_t limit) {

@@ -9,19 +9,19 @@
 
 namespace vek {
 
-TComSignal::TComSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (fd_ < 0)
+TComSignal::TComSignal() : handle_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (handle_ < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 TComSignal::~TComSignal() {
-    ::close(fd_);
+    ::close(int(handle_));
 }
 
 void TComSignal::raise() noexcept {
     raised_ = true;
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(int(handle_), &one, sizeof one);
 }
 
 }  // namespace vek

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "serial/ComSignal.h"
+
+namespace vek {
+
+// Raises stop on Ctrl-C or a request to end; a second Ctrl-C ends the program at once. Also
+// readies the console for the progress bar and the station's table.
+void raiseOnInterrupt(TComSignal& stop);
+
+bool stdoutIsTerminal();
+bool stderrIsTerminal();
+
+}  // namespace vek

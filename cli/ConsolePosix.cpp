@@ -1,0 +1,35 @@
+#include <unistd.h>
+
+#include <csignal>
+
+#include "cli/Console.h"
+
+namespace vek {
+
+namespace {
+TComSignal* interruption = nullptr;
+
+void onInterrupt(int) {
+    interruption->raise();
+}
+}  // namespace
+
+void raiseOnInterrupt(TComSignal& stop) {
+    interruption = &stop;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool stdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+bool stderrIsTerminal() {
+    return isatty(STDERR_FILENO) != 0;
+}
+
+}  // namespace vek
