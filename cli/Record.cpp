@@ -23,9 +23,13 @@ std::string csvField(const std::string& value) {
     if (value.find_first_of(",\"\n") == std::string::npos)
         return value;
     std::string quoted = "\"";
-    for (const char c : value)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
+    for (const char c : value) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
 }
 
 [[noreturn]] void fileFailure(const std::string& path, const std::system_error& error) {
@@ -127,8 +131,11 @@ std::string lastVisitsCsv(const RecordSummary& summary) {
         "block,actions,result,reason,error,duration_s\n";
     for (const auto& [key, v] : summary.lastVisit) {
         std::string actions;
-        for (const std::string& a : v.actions)
-            actions += (actions.empty() ? "" : " ") + a;
+        for (const std::string& a : v.actions) {
+            if (!actions.empty())
+                actions += ' ';
+            actions += a;
+        }
         const std::vector<std::string> fields{
             v.identifier,
             v.time,
@@ -144,8 +151,11 @@ std::string lastVisitsCsv(const RecordSummary& summary) {
             v.reason,
             v.error,
             QString::number(v.seconds, 'f', 3).toStdString()};
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            csv += (i ? "," : "") + csvField(fields[i]);
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0)
+                csv += ',';
+            csv += csvField(fields[i]);
+        }
         csv += "\n";
     }
     return csv;
