@@ -84,23 +84,23 @@ std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop
     }
 }
 
-ReachedBox reachBox(const std::string& spec, const TComSignal& stop,
+ReachedBox reachBox(const std::string& named, const TComSignal& stop,
                     std::chrono::milliseconds wait) {
-    if (spec.starts_with("id:")) {
-        const auto id = parseIdentifier(std::string_view(spec).substr(3));
+    if (named.starts_with("id:")) {
+        const auto id = parseIdentifier(std::string_view(named).substr(3));
         if (!id)
             throw CommandFailure(
                 kExitUsage, "usage",
-                "identificador inválido: '" + spec.substr(3) +
+                "identificador inválido: '" + named.substr(3) +
                     "' (24 dígitos hexadecimais, como 0011A2B3-44C5D6E7-8899FA0B)");
         return reachById(*id, stop, wait);
     }
-    ReachedBox box{spec, openBox(spec, stop), {}};
+    ReachedBox box{named, openBox(named, stop), {}};
     auto announcement = box.link->waitForAnnouncement(wait);
     if (!announcement)
         throw CommandFailure(
             kExitNoBox, "no_box",
-            "nenhum Vek respondeu em " + spec + " (nenhum status em " + seconds(wait) + " s)");
+            "nenhum Vek respondeu em " + named + " (nenhum status em " + seconds(wait) + " s)");
     box.announcement = std::move(*announcement);
     return box;
 }

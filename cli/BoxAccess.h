@@ -23,10 +23,10 @@ struct ReachedBox {
 // Opens a port; CommandFailure kExitPortUnavailable with the reason when it cannot.
 std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop);
 
-// The box named by spec: a path, a device name ("ttyACM0") or "id:" and its identifier as the
+// The box named: a path, a device name ("ttyACM0") or "id:" and its identifier as the
 // window shows it (dashes or spaces between the groups, or none), which probes every port at once
 // and takes the one whose box reports it. CommandFailure kExitPortUnavailable or kExitNoBox.
-ReachedBox reachBox(const std::string& spec, const TComSignal& stop,
+ReachedBox reachBox(const std::string& named, const TComSignal& stop,
                     std::chrono::milliseconds wait);
 
 // What each port answered within wait, probed in parallel; ports that may not be probed are left

@@ -59,4 +59,20 @@ void TCustomComPort::ApplyLineSettings() {
         applyLine();
 }
 
+int TCustomComPort::ActualBaudRate() const {
+    switch (BaudRate) {
+        case TBaudRate::br9600:
+            return 9600;
+        case TBaudRate::br19200:
+            return 19200;
+        case TBaudRate::br57600:
+            return 57600;
+        case TBaudRate::br115200:
+            return 115200;
+        case TBaudRate::brCustom:
+            break;
+    }
+    return CustomBaudRate;
+}
+
 }  // namespace vek

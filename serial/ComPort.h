@@ -118,6 +118,8 @@ class TCustomComPort : public QObject {
 
     // Re-applies the line settings at once when the port is open.
     void ApplyLineSettings();
+    // The rate the line settings give: the standard one named, or the custom one.
+    int ActualBaudRate() const;
 
     void ClearBuffer(bool input, bool output);  // EComPort 5
     int Read(void* buffer, int count);          // EComPort 3; bounded by the read timeouts

@@ -53,22 +53,6 @@ std::optional<speed_t> standardSpeed(int rate) {
     return std::nullopt;
 }
 
-int rateOf(const TCustomComPort& port) {
-    switch (port.BaudRate) {
-        case TBaudRate::br9600:
-            return 9600;
-        case TBaudRate::br19200:
-            return 19200;
-        case TBaudRate::br57600:
-            return 57600;
-        case TBaudRate::br115200:
-            return 115200;
-        case TBaudRate::brCustom:
-            break;
-    }
-    return port.CustomBaudRate;
-}
-
 tcflag_t dataBitsFlag(TDataBits bits) {
     switch (bits) {
         case TDataBits::dbFive:
@@ -92,7 +76,7 @@ void setModemLine(int fd, int line, bool active) {
 
 // The line settings; EComPort 7.
 void applyLineTo(int fd, const TCustomComPort& port) {
-    const int rate = rateOf(port);
+    const int rate = port.ActualBaudRate();
     if (rate <= 0)
         throw EComPort(7, EINVAL);
 

@@ -18,22 +18,6 @@ int lastError() {
     return int(GetLastError());
 }
 
-DWORD rateOf(const TCustomComPort& port) {
-    switch (port.BaudRate) {
-        case TBaudRate::br9600:
-            return CBR_9600;
-        case TBaudRate::br19200:
-            return CBR_19200;
-        case TBaudRate::br57600:
-            return CBR_57600;
-        case TBaudRate::br115200:
-            return CBR_115200;
-        case TBaudRate::brCustom:
-            break;
-    }
-    return DWORD(port.CustomBaudRate);
-}
-
 BYTE dataBitsOf(TDataBits bits) {
     switch (bits) {
         case TDataBits::dbFive:
@@ -98,7 +82,7 @@ void TCustomComPort::applyLine() {
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(port, &dcb))
         throw EComPort(7, lastError());
-    dcb.BaudRate = rateOf(*this);
+    dcb.BaudRate = DWORD(ActualBaudRate());
     dcb.fBinary = TRUE;
     dcb.fParity = Parity.Check ? TRUE : FALSE;
     dcb.fOutxCtsFlow = FlowControl.OutCTSFlow ? TRUE : FALSE;
