@@ -171,7 +171,8 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
         for (const std::string& port : ports) {
             const std::string identity = DeviceIdentity(port);
             const auto known = visited.find(port);
-            if (known != visited.end() && known->second == identity)
+            // No identity: nothing tells (Windows), or the device went since the port was listed.
+            if (known != visited.end() && (identity.empty() || known->second == identity))
                 continue;
             visited[port] = identity;
             pending.push_back(port);

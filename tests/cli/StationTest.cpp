@@ -198,7 +198,9 @@ TEST(Station, WatchingServicesEachOfManyPlugInsOnceAndLeavesNothingBehind) {
         "[ figures  ] resident memory: %ld KiB idle, %ld KiB after 50 visits, %ld KiB "
         "after %d\n",
         before.rssKiB, early.rssKiB, after.rssKiB, kPlugIns);
+#if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer keeps freed memory in quarantine
     EXPECT_LT(after.rssKiB - early.rssKiB, 2048) << "memory grows with the visits";
+#endif
 }
 
 }  // namespace
