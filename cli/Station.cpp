@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <list>
@@ -25,7 +24,7 @@ namespace vek {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kTick = std::chrono::milliseconds(100);
+constexpr auto kTick = std::chrono::milliseconds(10);
 constexpr auto kRescan = std::chrono::milliseconds(250);  // how often a watch lists the ports
 
 std::string utcNow() {
@@ -143,9 +142,7 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
                         "ignorada");
     }
     const Context context{options, out, stop, record.get()};
-    // Guards the counts and wakes the loop when a visit ends.
-    std::mutex mutex;
-    std::condition_variable visitEnded;
+    std::mutex mutex;  // guards the counts
     std::map<std::string, int> results, failures;
 
     std::list<Worker> workers;
@@ -200,14 +197,17 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
                 if (v.result == "failed")
                     ++failures[v.reason];
                 *finished = true;
-                visitEnded.notify_all();
             });
         }
         const bool idle = workers.empty() && pending.empty();
         if (stop.raised() ? workers.empty() : (idle && !options.watch))
             break;
-        // A signal handler raises the stop and cannot notify; it is looked at every tick.
-        visitEnded.wait_for(lock, kTick);
+        // Short sleeps rather than a timed wait on a condition: a signal handler raises the stop
+        // and cannot notify, and GCC 12's thread sanitizer does not see such a wait take its
+        // mutex back.
+        lock.unlock();
+        std::this_thread::sleep_for(kTick);
+        lock.lock();
         if (!options.watch || stop.raised() || Clock::now() - lastScan < kRescan)
             continue;
         lastScan = Clock::now();

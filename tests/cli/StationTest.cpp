@@ -152,8 +152,16 @@ TEST(Station, CtrlCMidRunClosesEveryPortAndRecordsEachStartedVisitAsInterrupted)
                   0);
 }
 
+// Sanitized builds run several times slower, keep freed memory in quarantine and add threads of
+// their own: fewer and longer plug-ins there, and the memory and thread figures unjudged.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 TEST(Station, WatchingServicesEachOfManyPlugInsOnceAndLeavesNothingBehind) {
-    constexpr int kPlugIns = 200;
+    constexpr int kPlugIns = kSanitized ? 40 : 200;
     Bench bench;
     const QString folder = bench.dir.filePath("hub");
     std::filesystem::create_directories(folder.toStdString());
@@ -164,19 +172,19 @@ TEST(Station, WatchingServicesEachOfManyPlugInsOnceAndLeavesNothingBehind) {
     const ProcessCounts before = countsOf(process.processId());
 
     SimStation station({.boxes = kPlugIns,
-                        .plugEvery = 30ms,
-                        .unplugAfter = 800ms,
+                        .plugEvery = kSanitized ? 100ms : 30ms,
+                        .unplugAfter = kSanitized ? 3000ms : 800ms,
                         .portDir = folder.toStdString(),
                         .model = fieldBox(36, 50)});
     station.start();
     const auto visited = [&] { return bench.visits().size(); };
     ProcessCounts early;
-    while (visited() < 50)
+    while (visited() < std::size_t(kPlugIns / 4))
         std::this_thread::sleep_for(20ms);
     early = countsOf(process.processId());
     ASSERT_TRUE(station.waitUntilDone(60s));
-    const auto limit = Clock::now() + 10s;
-    while (visited() < kPlugIns && Clock::now() < limit)
+    const auto limit = Clock::now() + 20s;
+    while (visited() < std::size_t(kPlugIns) && Clock::now() < limit)
         std::this_thread::sleep_for(20ms);
     std::this_thread::sleep_for(600ms);  // a rescan after the last unplug
     const ProcessCounts after = countsOf(process.processId());
@@ -193,14 +201,16 @@ TEST(Station, WatchingServicesEachOfManyPlugInsOnceAndLeavesNothingBehind) {
     EXPECT_EQ(visits.size(), std::size_t(kPlugIns));
     EXPECT_EQ(identifiers.size(), std::size_t(kPlugIns));
     EXPECT_EQ(after.descriptors, before.descriptors);
-    EXPECT_EQ(after.threads, before.threads);
+    if (!kSanitized) {
+        EXPECT_EQ(after.threads, before.threads);
+    }
     std::printf(
-        "[ figures  ] resident memory: %ld KiB idle, %ld KiB after 50 visits, %ld KiB "
+        "[ figures  ] resident memory: %ld KiB idle, %ld KiB after %d visits, %ld KiB "
         "after %d\n",
-        before.rssKiB, early.rssKiB, after.rssKiB, kPlugIns);
-#if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer keeps freed memory in quarantine
-    EXPECT_LT(after.rssKiB - early.rssKiB, 2048) << "memory grows with the visits";
-#endif
+        before.rssKiB, early.rssKiB, kPlugIns / 4, after.rssKiB, kPlugIns);
+    if (!kSanitized) {
+        EXPECT_LT(after.rssKiB - early.rssKiB, 2048) << "memory grows with the visits";
+    }
 }
 
 }  // namespace
