@@ -44,7 +44,7 @@ if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake --install "$out/googletest-build" >/dev/null
 fi
 
-"$qt/bin/qt-cmake" -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCH=OFF \
+"$qt/bin/qt-cmake" -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DGTest_DIR="$gtest/lib/cmake/GTest" >/dev/null
 cmake --build "$out" -j"$jobs"
 version=$(cache_value "$out" CMAKE_PROJECT_VERSION)
