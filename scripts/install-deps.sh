@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need; skips what is there.
+# Names given are installed as well; after --only, just those (the Windows build's scripts).
 # fonts-dejavu-extra holds the condensed face the window is laid out for; a minimal Debian 12 has
 # only the wider DejaVu Sans, in which captions are clipped.
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev googletest libgtest-dev libgmock-dev
-          fonts-dejavu-extra clang-format xvfb xauth x11-utils xdotool python3 "$@")
+if [ "${1:-}" = --only ]; then
+    shift
+    packages=("$@")
+else
+    packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev googletest libgtest-dev libgmock-dev
+              fonts-dejavu-extra clang-format xvfb xauth x11-utils xdotool python3 "$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -15,16 +15,17 @@ namespace {
 std::atomic<long> allocations{0};
 }
 
-void* operator new(std::size_t size) {
+// Out of line: inlined, GCC sees malloc() and free() where callers use new and delete, and warns.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     ++allocations;
     if (void* p = std::malloc(size ? size : 1))
         return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 
