@@ -7,7 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
-"$root/scripts/install-deps.sh" --only wine wine64 xvfb unzip
+"$root/scripts/install-deps.sh" --only wine wine64 xvfb unzip xdotool x11-utils x11-apps imagemagick
 # shellcheck source=common.sh
 . "$root/scripts/windows/common.sh"
 # shellcheck source=wine-session.sh
@@ -61,6 +61,19 @@ loaded=$prefix/vektool-loaded.txt
 shown=$(VEKTOOL_EXIT_WHEN_SHOWN=1 WINEDEBUG=+loaddll timeout 120 wine "$instdir/vektool.exe" </dev/null 2>"$loaded" |
     tr -d '\r') || true
 [ "$shown" = shown ] && pass "the installed vektool.exe shows its window" || fail "the installed vektool.exe did not show its window"
+# Its caption as the window manager reads it, and a picture of it with its port list.
+wine "$instdir/vektool.exe" </dev/null >/dev/null 2>&1 &
+window_pid=$!
+window=$(timeout 120 xdotool search --sync --name '^VekTool v' 2>/dev/null | head -1) || true
+title=$(xprop -id "${window:-0}" _NET_WM_NAME 2>/dev/null | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
+[ "$title" = "VekTool v$version.D" ] && pass "the installed window's caption reads \"$title\"" ||
+    fail "the installed window's caption reads \"$title\""
+sleep 2
+mkdir -p "$build/wine-logs"
+[ -z "$window" ] || xwd -id "$window" -silent | convert xwd:- "$build/wine-logs/installed-window.png" 2>/dev/null ||
+    true
+kill "$window_pid" 2>/dev/null || true
+wait "$window_pid" 2>/dev/null || true
 # Wine's debugging output doubles the backslashes.
 own=$(sed -n 's/.*Loaded L"\([^"]*\)".*/\1/p' "$loaded" | sed 's/\\\\/\\/g' | grep -iv '^C:\\windows\\' | sort -u)
 foreign=$(grep -iv '^C:\\Program Files\\VekTool\\' <<<"$own" || true)

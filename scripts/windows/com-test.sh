@@ -1,87 +1,76 @@
 #!/usr/bin/env bash
-# The Windows serial component under Wine against the simulated box: COM1 is mapped to the
-# pseudo-terminal of a veksim running on Linux, then the Win32 serial tests run, and a visit of
+# The Windows serial component under Wine against the simulated box: COM1 leads to the
+# pseudo-terminal of a veksim running on Linux, the Win32 serial tests run, and a visit of
 # vekctl.exe (update, then config get) goes through the port.
 #   scripts/windows/com-test.sh WINDOWS_BUILD LINUX_BUILD
-# Needs: win32/win32_serial_tests.exe and cli/vekctl.exe in WINDOWS_BUILD, sim/veksim in
-# LINUX_BUILD, wine, gcc.
+# WINDOWS_BUILD is the folder scripts/windows/build.sh built into; LINUX_BUILD holds sim/veksim.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-win=$(cd "${1:?usage: $0 WINDOWS_BUILD LINUX_BUILD}" && pwd)
+build=$(cd "${1:?usage: $0 WINDOWS_BUILD LINUX_BUILD}" && pwd)
 linux=$(cd "${2:?usage: $0 WINDOWS_BUILD LINUX_BUILD}" && pwd)
+"$root/scripts/install-deps.sh" --only wine wine64 xvfb gcc g++-mingw-w64-x86-64-posix
+# shellcheck source=common.sh
+. "$root/scripts/windows/common.sh"
+# shellcheck source=wine-session.sh
+. "$root/scripts/windows/wine-session.sh"
 
-# Wine maps every /dev/ttyS* it finds to a COM port; on a machine whose console is ttyS0 an
-# opening would change the console's line. As root, the ports run in a mount namespace of their
-# own in which those nodes are /dev/null.
-if [ "$(id -u)" -eq 0 ] && [ -z "${VEK_CONSOLE_HIDDEN:-}" ] && command -v unshare >/dev/null; then
-    exec env VEK_CONSOLE_HIDDEN=1 unshare --mount --propagation private "$0" "$@"
-fi
-if [ -n "${VEK_CONSOLE_HIDDEN:-}" ]; then
-    for tty in /dev/ttyS*; do
-        [ -e "$tty" ] && mount --bind /dev/null "$tty"
-    done
-fi
-
-work=$win/wine-com
-mkdir -p "$work"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-dll_dir() { dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name="$1")"; }
-qt=${QT_PREFIX:-/opt/qt6-mingw}
-export WINEPATH="$qt/bin;$(dll_dir libstdc++-6.dll);$(dll_dir libwinpthread-1.dll)"
-unset DISPLAY
-
-# COM1 is the link $work/com1, which each run points at its box's pseudo-terminal.
-link=$work/com1
-if [ ! -d "$WINEPREFIX" ]; then
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$link" /f >/dev/null 2>&1
-    wineserver -w
-fi
-
-# The port becomes the controlling terminal of the wineserver, which opens it, so the end of each
-# box is a hang-up to the wineserver, which then dumps its objects: into a log of their own.
-wineserver -k 2>/dev/null || true
-wineserver -p 2>>"$work/wineserver.log"
-
-# Wine's WaitCommEvent needs modem lines, which a pseudo-terminal lacks.
-shim=$work/wine-pty-modem-lines.so
-gcc -shared -fPIC -O2 -o "$shim" "$root/tests/win32/wine-pty-modem-lines.c" -ldl
+qt=$(cd "$(cache_value "$build" Qt6_DIR)/../../.." && pwd)
+mapfile -t dll_dirs < <(dll_dirs "$qt")
+logs=$build/wine-logs
+mkdir -p "$logs"
 
 box_pid=""
 stop_box() {
-    [ -n "$box_pid" ] && kill "$box_pid" 2>/dev/null && wait "$box_pid" 2>/dev/null
+    [ -z "$box_pid" ] || { kill "$box_pid" 2>/dev/null; wait "$box_pid" 2>/dev/null || true; }
     box_pid=""
 }
-trap 'stop_box; wineserver -k 2>/dev/null || true' EXIT
+wine_session_start "$build/wine"
+trap 'stop_box; wine_session_end' EXIT
+WINEPATH=$(winepath -w "${dll_dirs[@]}" | tr -d '\r' | paste -sd ';')
+export WINEPATH
 
-# Starts veksim with the given options and points COM1 at it.
+# Wine's WaitCommEvent needs modem lines, which a pseudo-terminal lacks: a library preloaded into
+# the programs answers for them.
+modem_lines=$build/wine-pty-modem-lines.so
+gcc -shared -fPIC -O2 -Wall -o "$modem_lines" "$root/tests/win32/wine-pty-modem-lines.c" -ldl
+
+# Starts veksim with the given options and leads COM1 to its pseudo-terminal.
 start_box() {
     stop_box
-    local out=$work/box.port
-    : >"$out"
-    "$linux/sim/veksim" "$@" >"$out" 2>"$work/box.log" &
+    local port_file=$logs/box.port
+    : >"$port_file"
+    "$linux/sim/veksim" "$@" >"$port_file" 2>"$logs/box.log" &
     box_pid=$!
-    for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.05; done
-    ln -sfn "$(head -1 "$out")" "$link"
-    # A wineserver of an earlier run keeps its own idea of the link.
-    ln -sfn "$link" "$WINEPREFIX/dosdevices/com1"
+    local i
+    for i in $(seq 100); do [ -s "$port_file" ] && break; sleep 0.05; done
+    wine_com1 "$(head -1 "$port_file")"
 }
 
 in_wine() {
-    LD_PRELOAD=$shim wine "$@"
+    LD_PRELOAD=$modem_lines wine "$@" </dev/null
 }
 
 failed=0
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
+
 echo "== Win32 serial tests against the simulated box on COM1"
 start_box --fw 2.36 --interval 200
-in_wine "$win/win32/win32_serial_tests.exe" || failed=1
+in_wine "$build/tests/win32/win32_serial_tests.exe" --gtest_color=no 2>&1 | tr -d '\r' |
+    tee "$logs/win32_serial_tests.log" | grep -E '^\[ *(OK|FAILED|PASSED) *\]' || true
+grep -q '^\[  PASSED  \]' "$logs/win32_serial_tests.log" &&
+    ! grep -q '^\[  FAILED  \]' "$logs/win32_serial_tests.log" || fail "win32_serial_tests"
 
 echo "== a visit through COM1: vekctl.exe update, then config get"
 start_box --fw 2.30 --interval 200
-in_wine "$win/cli/vekctl.exe" update -p COM1 || failed=1
-grep -q "firmware transfer .* completed: 87916 bytes" "$work/box.log" || { echo "FAIL: the box got no whole image"; failed=1; }
-profile=$(in_wine "$win/cli/vekctl.exe" config get -p COM1) || failed=1
-grep -q '"format": 1' <<<"$profile" || { echo "FAIL: no profile read through COM1"; failed=1; }
+in_wine "$build/cli/vekctl.exe" update -p COM1 2>&1 | tr -d '\r' || fail "vekctl.exe update"
+grep -q "firmware transfer .* completed: 87916 bytes" "$logs/box.log" ||
+    fail "the box got no whole image"
+profile=$(in_wine "$build/cli/vekctl.exe" config get -p COM1 2>/dev/null | tr -d '\r') ||
+    fail "vekctl.exe config get"
+grep -q '"format": 1' <<<"$profile" || fail "no profile read through COM1"
 
-[ $failed -eq 0 ] && echo "Win32 serial component: tests and the visit through COM1 passed"
+[ $failed -eq 0 ] && echo "The serial component on Windows: its tests and a visit through COM1 passed"
 exit $failed
