@@ -75,4 +75,18 @@ int TCustomComPort::ActualBaudRate() const {
     return CustomBaudRate;
 }
 
+int TCustomComPort::DataBitCount() const {
+    switch (DataBits) {
+        case TDataBits::dbFive:
+            return 5;
+        case TDataBits::dbSix:
+            return 6;
+        case TDataBits::dbSeven:
+            return 7;
+        case TDataBits::dbEight:
+            break;
+    }
+    return 8;
+}
+
 }  // namespace vek

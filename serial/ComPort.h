@@ -120,6 +120,7 @@ class TCustomComPort : public QObject {
     void ApplyLineSettings();
     // The rate the line settings give: the standard one named, or the custom one.
     int ActualBaudRate() const;
+    int DataBitCount() const;  // 5 to 8
 
     void ClearBuffer(bool input, bool output);  // EComPort 5
     int Read(void* buffer, int count);          // EComPort 3; bounded by the read timeouts

@@ -53,18 +53,9 @@ std::optional<speed_t> standardSpeed(int rate) {
     return std::nullopt;
 }
 
-tcflag_t dataBitsFlag(TDataBits bits) {
-    switch (bits) {
-        case TDataBits::dbFive:
-            return CS5;
-        case TDataBits::dbSix:
-            return CS6;
-        case TDataBits::dbSeven:
-            return CS7;
-        case TDataBits::dbEight:
-            break;
-    }
-    return CS8;
+tcflag_t characterSize(int bits) {
+    constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    return kSizes[std::clamp(bits, 5, 8) - 5];
 }
 
 // A pseudo-terminal has no modem lines; that is not an error.
@@ -85,7 +76,7 @@ void applyLineTo(int fd, const TCustomComPort& port) {
         throw EComPort(7, errno);
     cfmakeraw(&settings);  // byte-transparent: no echo, line editing, signals or translation
     settings.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
-    settings.c_cflag |= CREAD | CLOCAL | dataBitsFlag(port.DataBits);
+    settings.c_cflag |= CREAD | CLOCAL | characterSize(port.DataBitCount());
     if (port.StopBits == TStopBits::sbTwoStopBits)
         settings.c_cflag |= CSTOPB;
     if (port.Parity.Bits != TParityBits::prNone)

@@ -18,20 +18,6 @@ int lastError() {
     return int(GetLastError());
 }
 
-BYTE dataBitsOf(TDataBits bits) {
-    switch (bits) {
-        case TDataBits::dbFive:
-            return 5;
-        case TDataBits::dbSix:
-            return 6;
-        case TDataBits::dbSeven:
-            return 7;
-        case TDataBits::dbEight:
-            break;
-    }
-    return 8;
-}
-
 BYTE parityOf(TParityBits bits) {
     switch (bits) {
         case TParityBits::prOdd:
@@ -100,7 +86,7 @@ void TCustomComPort::applyLine() {
     dcb.fAbortOnError = FALSE;
     dcb.XonLim = WORD(Buffer.InputSize / 4);
     dcb.XoffLim = WORD(Buffer.InputSize / 4);
-    dcb.ByteSize = dataBitsOf(DataBits);
+    dcb.ByteSize = BYTE(DataBitCount());
     dcb.Parity = parityOf(Parity.Bits);
     dcb.StopBits = StopBits == TStopBits::sbTwoStopBits ? TWOSTOPBITS : ONESTOPBIT;
     dcb.XonChar = FlowControl.XonChar;

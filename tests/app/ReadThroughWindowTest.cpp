@@ -29,11 +29,17 @@ std::vector<uint8_t> readReply(uint32_t offset, std::span<const uint8_t> data) {
     return encodePacket(ConfigRead, payload, kBoxToTool);
 }
 
-TEST(ReadThroughWindow, ADiscontinuedBoxWithAnInvalidStoreShowsProgressAndRedWarnings) {
+// A window connected to a box the test plays.
+class ReadThroughWindow : public ::testing::Test {
+  protected:
+    void SetUp() override { w.connectTo(box.slavePath()); }
+
     PtyPeer box;
     Window w;
     TForm1& f = *w.form;
-    w.connectTo(box.slavePath());
+};
+
+TEST_F(ReadThroughWindow, ADiscontinuedBoxWithAnInvalidStoreShowsProgressAndRedWarnings) {
     box.write(statusFrame(1, {2, 0, 1, 0}));
     ASSERT_TRUE(waitUntil([&] { return w.logHas("Buscando configuração interna..."); }));
     EXPECT_EQ(f.ui.ProgressBar1->maximum(), 5);
@@ -63,11 +69,7 @@ TEST(ReadThroughWindow, ADiscontinuedBoxWithAnInvalidStoreShowsProgressAndRedWar
     EXPECT_EQ(colourOf(f, "Preparando configuração padrão..."), QColor(Qt::black));
 }
 
-TEST(ReadThroughWindow, APortClosedDuringTheReadEndsItWithErro03) {
-    PtyPeer box;
-    Window w;
-    TForm1& f = *w.form;
-    w.connectTo(box.slavePath());
+TEST_F(ReadThroughWindow, APortClosedDuringTheReadEndsItWithErro03) {
     box.write(statusFrame(1, {3, 0, 2, 36}));
     ASSERT_TRUE(waitUntil([&] { return !box.drain().empty(); })) << "no read request";
     w.pressConnection();
