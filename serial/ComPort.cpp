@@ -42,6 +42,19 @@ void TCustomComPort::deliverRxChar() {
     handler(this, count);
 }
 
+void TCustomComPort::stopThread() {
+    if (!thread_)
+        return;
+    thread_->stop();
+    // A close inside this thread's own hand-over cannot wait for it: the thread ends when the
+    // handler returns and is joined then. It waits on nothing but that hand-over, so the device
+    // can go at once either way.
+    if (thread_->inHandOver())
+        retired_.push_back(std::move(thread_));
+    else
+        thread_.reset();
+}
+
 void TCustomComPort::reapThreads() {
     if (retired_.empty())
         return;

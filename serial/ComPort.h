@@ -145,6 +145,7 @@ class TCustomComPort : public QObject {
     void closeDevice();
     void applyLine();
     void deliverRxChar();  // owner thread: the bytes-received handling
+    void stopThread();     // the event thread, on closing
     void reapThreads();    // joins the stopped threads whose last hand-over has returned
 
     NativeHandle handle_ = kNoHandle;

@@ -194,16 +194,7 @@ void TCustomComPort::closeDevice() {
     const bool flushed = tcflush(fd(), TCIOFLUSH) == 0 || errno == EIO;
     const int flushError = errno;
 
-    // A close inside this thread's own hand-over cannot wait for it: the thread ends when the
-    // handler returns and is joined then. It waits on nothing but that hand-over, so the device
-    // can go at once either way.
-    if (thread_) {
-        thread_->stop();
-        if (thread_->inHandOver())
-            retired_.push_back(std::move(thread_));
-        else
-            thread_.reset();
-    }
+    stopThread();
     // What the driver still holds after the flush (a USB transfer under way) would hold the
     // close until it drains, if it ever does.
     int queued = 0;

@@ -134,13 +134,7 @@ void TCustomComPort::closeDevice() {
     const bool purged =
         PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
     const int purgeError = lastError();
-    if (thread_) {
-        thread_->stop();
-        if (thread_->inHandOver())
-            retired_.push_back(std::move(thread_));
-        else
-            thread_.reset();
-    }
+    stopThread();
     // What the driver still holds (a USB transfer under way) would hold the close.
     DWORD errors = 0;
     COMSTAT status{};
