@@ -200,20 +200,22 @@ QJsonValue jsonValue(const FieldDef& f, const PanelValues& panel) {
 
 // A JSON object whose keys keep the order they were added in: the panel's order, for people.
 struct OrderedObject {
-    std::vector<std::pair<std::string, QJsonValue>> values;
-    std::vector<std::pair<std::string, OrderedObject>> objects;
-    std::vector<std::pair<std::string, bool>> order;  // key, whether it is an object
+    struct Member {
+        std::string key;
+        QJsonValue value;                  // a member that is no object
+        std::vector<OrderedObject> inner;  // one, for a member that is an object
+    };
+    std::vector<Member> members;
 
     OrderedObject& object(const std::string& key) {
-        for (auto& [name, inner] : objects)
-            if (name == key)
-                return inner;
-        order.emplace_back(key, true);
-        return objects.emplace_back(key, OrderedObject{}).second;
+        for (Member& m : members)
+            if (m.key == key && !m.inner.empty())
+                return m.inner.front();
+        members.push_back({key, {}, std::vector<OrderedObject>(1)});
+        return members.back().inner.front();
     }
     void set(const std::string& key, const QJsonValue& value) {
-        order.emplace_back(key, false);
-        values.emplace_back(key, value);
+        members.push_back({key, value, {}});
     }
     void setAtPath(const std::string& path, const QJsonValue& value) {
         const auto dot = path.find('.');
@@ -225,15 +227,14 @@ struct OrderedObject {
     void write(QByteArray& out, int depth) const {
         const QByteArray indent((depth + 1) * 2, ' ');
         out += "{\n";
-        std::size_t value = 0, inner = 0;
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            const auto& [key, isObject] = order[i];
-            out += indent + scalar(QString::fromStdString(key)) + ": ";
-            if (isObject)
-                objects[inner++].second.write(out, depth + 1);
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const Member& m = members[i];
+            out += indent + scalar(QString::fromStdString(m.key)) + ": ";
+            if (m.inner.empty())
+                out += scalar(m.value);
             else
-                out += scalar(values[value++].second);
-            out += i + 1 < order.size() ? ",\n" : "\n";
+                m.inner.front().write(out, depth + 1);
+            out += i + 1 < members.size() ? ",\n" : "\n";
         }
         out += QByteArray(depth * 2, ' ') + "}";
     }
@@ -348,7 +349,8 @@ std::variant<Profile, ProfileError> parseProfile(const QByteArray& json) {
     if (!format.isDouble() || format.toDouble() != kProfileFormat)
         return ProfileError{"format",
                             "formato não suportado: esperado " + std::to_string(kProfileFormat)};
-    for (const auto& [path, value] : leaves) {
+    for (const auto& leaf : leaves) {
+        const std::string& path = leaf.first;
         const bool known = path == "format" || path == "name" || path == "source.identifier" ||
                            path == "source.version" || path == "source.time" ||
                            std::any_of(fieldTable().begin(), fieldTable().end(),

@@ -120,6 +120,32 @@ write("fuzz_version_record", {
     "bare": record(0, 0, 0) + " ",
 })
 
+DEFAULT_PROFILE = (
+    '{"format": 1, "name": "default", "ping": 180, "rs232_a": 115200, "rs232_b": 19200, '
+    '"acceleration": {"limit": 11, "event": true, "buzzer": true}, '
+    '"deceleration": {"limit": 11, "event": true, "buzzer": true}, '
+    + ", ".join(
+        f'"{group}": {{{values}, "event": {{"entry": true, "exit": false}}, '
+        '"buzzer": {"entry": true, "exit": false, "during": false}}'
+        for group, values in [
+            ("speed", '"limit": 120, "validation_time": 5'),
+            ("rain_speed", '"limit": 90, "validation_time": 5'),
+            ("engine_speed", '"limit": 4500, "validation_time": 5'),
+            ("idling", '"time_limit": 6, "exception_time": 7'),
+            ("coasting", '"min_speed": 40, "max_engine_speed": 900, "validation_time": 5'),
+        ]
+    )
+    + "}"
+)
+write("fuzz_profile", {
+    "default.json": DEFAULT_PROFILE,
+    "from-a-box.json": DEFAULT_PROFILE.replace(
+        '"name": "default"',
+        '"source": {"identifier": "0011A2B3-44C5D6E7-8899FA0B", "version": "3.0.2.36", '
+        '"time": "2026-12-09T10:00:00Z"}'),
+    "format-only.json": '{"format": 1}',
+})
+
 write("fuzz_web_body", {
     "html": "text/html; charset=utf-8\n<html><head><title>v</title></head><body><P>"
     + record(2, 36, ord("D")) + "</P></body></html>",

@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 dir=${2:-$root/build-fuzz}
-targets=(fuzz_decode_packet fuzz_receive fuzz_config_read fuzz_version_record fuzz_web_body)
+targets=(fuzz_decode_packet fuzz_receive fuzz_config_read fuzz_version_record fuzz_web_body fuzz_profile)
 
 "$root/scripts/install-deps.sh" clang
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DVEK_FUZZ=ON "-DVEK_SANITIZE=address;undefined" \
