@@ -7,11 +7,15 @@
 
 namespace vek {
 
-ConfigBlockBytes defaultPresetBlock() {
-    const auto encoded = encodeConfigBlock(presetPanel(defaultPreset()));
+ConfigBlockBytes presetBlock(const Preset& preset) {
+    const auto encoded = encodeConfigBlock(presetPanel(preset));
     if (const auto* rejection = std::get_if<ConfigRejection>(&encoded))
-        throw std::logic_error("the default preset is refused: " + rejection->message);
+        throw std::logic_error("a preset is refused: " + rejection->message);
     return std::get<EncodedConfig>(encoded).block;
+}
+
+ConfigBlockBytes defaultPresetBlock() {
+    return presetBlock(defaultPreset());
 }
 
 SimModel fieldBox(uint8_t firmwareMinor, int statusIntervalMs) {

@@ -9,6 +9,8 @@
 
 namespace vek {
 
+struct Preset;
+
 // How a box in operating mode makes itself known, about once each status interval.
 enum class OperatingAnnouncement { Status, Packet, StatusThenPacket };
 
@@ -49,7 +51,8 @@ struct SimStats {
     std::vector<uint32_t> readCounts;
 };
 
-// The default preset's block, as the tool writes it.
+// A preset's block, as the tool writes it.
+ConfigBlockBytes presetBlock(const Preset& preset);
 ConfigBlockBytes defaultPresetBlock();
 
 // The box a technician meets most: in its bootloader, hardware 3.0, firmware 2.<firmwareMinor>,

@@ -48,12 +48,10 @@ SimModel SimStation::modelOf(const StationPlan& plan, int index) {
     model.version[3] = draw() % 2 ? 36 : 30;
     switch (draw() % 3) {
         case 0:
-            model.store =
-                std::get<EncodedConfig>(encodeConfigBlock(presetPanel(defaultPreset()))).block;
+            model.store = presetBlock(defaultPreset());
             break;
         case 1:
-            model.store =
-                std::get<EncodedConfig>(encodeConfigBlock(presetPanel(trevaloPreset()))).block;
+            model.store = presetBlock(trevaloPreset());
             break;
         default:
             model.store.fill(0xFF);

@@ -15,10 +15,12 @@
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "config/ConfigBlock.h"
+#include "link/DeviceStatus.h"
 #include "sim/SimBox.h"
 #include "sim/SimStation.h"
 
@@ -111,14 +113,10 @@ std::array<uint8_t, 2> firmwareVersion(const std::string& text) {
 }
 
 std::array<uint32_t, 3> identifier(const std::string& text) {
-    const bool hex =
-        text.size() == 24 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (!hex)
+    const auto id = parseIdentifier(text);
+    if (!id)
         badArgument("--id wants 24 hex digits, not '" + text + "'");
-    std::array<uint32_t, 3> id{};
-    for (std::size_t w = 0; w < id.size(); ++w)
-        id[w] = uint32_t(std::stoul(text.substr(w * 8, 8), nullptr, 16));
-    return id;
+    return *id;
 }
 
 ConfigBlockBytes configuration(const std::string& text) {
@@ -302,9 +300,10 @@ int runStation(const Options& options, const sigset_t& signals) {
     plan.model = options.model;
     plan.faults = options.faults;
     plan.portDir = options.portDir;
+    // Outlives the station, whose destructor still reports the boxes it unplugs.
+    static constexpr std::string_view pluggedIn = " plugged in on ";
     SimStation station(plan);
-    const std::string pluggedIn = " plugged in on ";
-    station.setEventSink([&](const std::string& event) {
+    station.setEventSink([](const std::string& event) {
         logEvent(event);
         if (const auto at = event.find(pluggedIn); at != std::string::npos)
             std::cout << event.substr(at + pluggedIn.size()) << std::endl;
