@@ -46,6 +46,12 @@ struct TComTimeouts {
     int ReadTotalConstant = 0;
     int WriteTotalMultiplier = 100;
     int WriteTotalConstant = 1000;
+
+    // Milliseconds cannot be negative; -1 is only meaningful as the read interval.
+    bool Valid() const {
+        return ReadInterval >= -1 && ReadTotalMultiplier >= 0 && ReadTotalConstant >= 0 &&
+               WriteTotalMultiplier >= 0 && WriteTotalConstant >= 0;
+    }
 };
 
 struct TComFlowControl {

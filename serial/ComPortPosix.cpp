@@ -20,6 +20,7 @@
 #include "serial/ComThread.h"
 #include "serial/DeferredClose.h"
 #include "serial/EComPort.h"
+#include "serial/EnumComPorts.h"
 #include "serial/TermiosSpeed.h"
 
 namespace vek {
@@ -112,15 +113,6 @@ void applyLineTo(int fd, const TCustomComPort& port) {
     setModemLine(fd, TIOCM_RTS, port.FlowControl.ControlRTS == TRTSFlowControl::rtsEnable);
 }
 
-// Milliseconds as the timeouts count them; -1 is only meaningful as the read interval.
-void checkTimeouts(const TComTimeouts& timeouts) {
-    if (timeouts.ReadInterval < -1 || timeouts.ReadTotalMultiplier < 0 ||
-        timeouts.ReadTotalConstant < 0 || timeouts.WriteTotalMultiplier < 0 ||
-        timeouts.WriteTotalConstant < 0) {
-        throw EComPort(8, EINVAL);
-    }
-}
-
 // A total timeout of multiplier * count + constant milliseconds; 0 means none.
 Deadline totalDeadline(Clock::time_point start, int multiplier, int constant, int count) {
     const int64_t total = int64_t{multiplier} * count + constant;
@@ -160,8 +152,7 @@ bool waitReady(int fd, short events, Deadline deadline, int errorCode) {
 }  // namespace
 
 void TCustomComPort::openDevice() {
-    const std::string path = Port.find('/') == std::string::npos ? "/dev/" + Port : Port;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(PortPath(Port).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw EComPort(1, errno);
     // No sharing: the lock turns away every later opener, root too, and TIOCEXCL those that do
@@ -177,7 +168,8 @@ void TCustomComPort::openDevice() {
     try {
         // The buffer sizes have nothing to apply on Linux: they are kept as settings only.
         applyLineTo(fd, *this);
-        checkTimeouts(Timeouts);
+        if (!Timeouts.Valid())
+            throw EComPort(8, EINVAL);
         if (Events != 0)
             thread_ = std::make_unique<TComThread>(*this, fd);
     } catch (...) {

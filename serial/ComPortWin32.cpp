@@ -8,6 +8,7 @@
 #include "serial/ComThread.h"
 #include "serial/DeferredClose.h"
 #include "serial/EComPort.h"
+#include "serial/EnumComPorts.h"
 #include "serial/Win32Handle.h"
 
 namespace vek {
@@ -97,9 +98,8 @@ void TCustomComPort::applyLine() {
 }
 
 void TCustomComPort::openDevice() {
-    const std::string name = Port.starts_with("\\\\.\\") ? Port : "\\\\.\\" + Port;
-    const HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE port = CreateFileA(PortPath(Port).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE)
         throw EComPort(1, lastError());
     handle_ = native(port);
@@ -107,6 +107,8 @@ void TCustomComPort::openDevice() {
         if (!SetupComm(port, DWORD(Buffer.InputSize), DWORD(Buffer.OutputSize)))
             throw EComPort(9, lastError());
         applyLine();
+        if (!Timeouts.Valid())
+            throw EComPort(8, ERROR_INVALID_PARAMETER);
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = DWORD(Timeouts.ReadInterval);  // -1 is MAXDWORD
         timeouts.ReadTotalTimeoutMultiplier = DWORD(Timeouts.ReadTotalMultiplier);
@@ -205,17 +207,25 @@ TComEvents TCustomComPort::WaitForEvent(TComEvents events, const TComSignal& sto
     if (!WaitCommEvent(port, &mask, &wait)) {
         if (GetLastError() != ERROR_IO_PENDING)
             throw EComPort(21, lastError());
+        // A byte that came between the check above and the wait raises no event of its own. The
+        // wait is under way, so nothing may throw before it has ended.
+        DWORD errors = 0;
+        COMSTAT status{};
+        const bool queued = (events & evRxChar) != 0 && ClearCommError(port, &errors, &status) &&
+                            status.cbInQue > 0;
         const HANDLE waited[2] = {wait.hEvent, win32(stop.handle())};
         const DWORD which =
-            (events & evRxChar) != 0 && InputCount() > 0
-                ? WAIT_TIMEOUT
-                : WaitForMultipleObjects(2, waited, FALSE,
-                                         timeoutMs < 0 ? INFINITE : DWORD(timeoutMs));
+            queued ? WAIT_TIMEOUT
+                   : WaitForMultipleObjects(2, waited, FALSE,
+                                            timeoutMs < 0 ? INFINITE : DWORD(timeoutMs));
+        const int waitError = which == WAIT_FAILED ? lastError() : 0;
         DWORD ignored = 0;
         if (which != WAIT_OBJECT_0) {
             // Setting the mask ends the wait under way, which must end before its record goes.
             SetCommMask(port, maskOf(events));
             GetOverlappedResult(port, &wait, &ignored, TRUE);
+            if (which == WAIT_FAILED)
+                throw EComPort(21, waitError);
             return (events & evRxChar) != 0 && InputCount() > 0 ? TComEvents(evRxChar) : 0;
         }
         if (!GetOverlappedResult(port, &wait, &ignored, FALSE))

@@ -1,7 +1,6 @@
 #include "serial/ComThread.h"
 
 #include <QPointer>
-#include <cerrno>
 #include <system_error>
 
 #include "serial/ComPort.h"
@@ -10,11 +9,14 @@
 
 namespace vek {
 
-TComThread::TComThread(TCustomComPort& port, NativeHandle handle)
-    : shared_(std::make_shared<Shared>()) {
-    if (shared_->stopSignal == kNoHandle || shared_->wakeSignal == kNoHandle ||
-        !prepare(*shared_, handle))
-        throw EComPort(1, int(errno));
+TComThread::TComThread(TCustomComPort& port, NativeHandle handle) {
+    try {
+        shared_ = std::make_shared<Shared>();
+    } catch (const std::system_error& e) {
+        throw EComPort(1, e.code().value());
+    }
+    if (shared_->wakeSignal == kNoHandle || !prepare(*shared_, handle))
+        throw EComPort(1, lastSystemError());
     notifier_ = notifierOf(shared_->wakeSignal, port, [shared = shared_, port = &port] {
         drainSignal(shared->wakeSignal);
         if (!shared->handOver.start())

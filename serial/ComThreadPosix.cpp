@@ -37,6 +37,10 @@ void closeHandle(NativeHandle handle) {
     ::close(int(handle));
 }
 
+int lastSystemError() {
+    return errno;
+}
+
 std::unique_ptr<QObject> TComThread::notifierOf(NativeHandle wake, QObject& context,
                                                 std::function<void()> activated) {
     auto notifier = std::make_unique<QSocketNotifier>(int(wake), QSocketNotifier::Read);
@@ -56,7 +60,8 @@ bool TComThread::prepare(Shared& shared, NativeHandle port) {
     stopEvent.data.u32 = kStopTag;
     return shared.waitSet >= 0 &&
            epoll_ctl(int(shared.waitSet), EPOLL_CTL_ADD, int(port), &portEvent) == 0 &&
-           epoll_ctl(int(shared.waitSet), EPOLL_CTL_ADD, int(shared.stopSignal), &stopEvent) == 0;
+           epoll_ctl(int(shared.waitSet), EPOLL_CTL_ADD, int(shared.stopSignal.handle()),
+                     &stopEvent) == 0;
 }
 
 void TComThread::run(const std::shared_ptr<Shared>& shared, NativeHandle) {

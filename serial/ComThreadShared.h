@@ -4,28 +4,30 @@
 
 #include <atomic>
 
+#include "serial/ComSignal.h"
 #include "serial/ComThread.h"
 #include "serial/HandOver.h"
 
 namespace vek {
 
-// The signals are the platform's: eventfds and an epoll set on Linux, events on Windows.
+// The wake signal is the platform's: an eventfd and an epoll set on Linux, an event on Windows.
 void raiseSignal(NativeHandle signal);
 void drainSignal(NativeHandle signal);
 NativeHandle newSignal();  // kNoHandle when none can be made
 void closeHandle(NativeHandle handle);
+int lastSystemError();  // errno, or GetLastError on Windows
 
 struct TComThread::Shared {
     Shared() = default;
     Shared(const Shared&) = delete;
     Shared& operator=(const Shared&) = delete;
     ~Shared() {
-        for (const NativeHandle h : {stopSignal, wakeSignal, waitSet})
+        for (const NativeHandle h : {wakeSignal, waitSet})
             if (h != kNoHandle)
                 closeHandle(h);
     }
 
-    NativeHandle stopSignal = newSignal();
+    TComSignal stopSignal;                  // std::system_error when it cannot be made
     NativeHandle wakeSignal = newSignal();  // raised while a hand-over is pending
     NativeHandle waitSet = kNoHandle;       // what the platform waits on, where it needs one
     HandOver handOver{[this] { raiseSignal(wakeSignal); }};
@@ -33,7 +35,7 @@ struct TComThread::Shared {
 
     void stop() {
         handOver.stop();
-        raiseSignal(stopSignal);
+        stopSignal.raise();
     }
 };
 

@@ -24,6 +24,10 @@ void closeHandle(NativeHandle handle) {
     CloseHandle(win32(handle));
 }
 
+int lastSystemError() {
+    return int(GetLastError());
+}
+
 std::unique_ptr<QObject> TComThread::notifierOf(NativeHandle wake, QObject& context,
                                                 std::function<void()> activated) {
     auto notifier = std::make_unique<QWinEventNotifier>(win32(wake));
@@ -48,14 +52,13 @@ void TComThread::run(const std::shared_ptr<Shared>& shared, NativeHandle portHan
                 shared->lineGone = true;
                 return;
             }
-            const HANDLE waited[2] = {wait.hEvent, win32(shared->stopSignal)};
+            const HANDLE waited[2] = {wait.hEvent, win32(shared->stopSignal.handle())};
             if (WaitForMultipleObjects(2, waited, FALSE, INFINITE) != WAIT_OBJECT_0) {
                 // Stopped: clearing the mask ends the wait under way, which must end before its
                 // record goes.
                 SetCommMask(port, 0);
                 DWORD ignored = 0;
                 GetOverlappedResult(port, &wait, &ignored, TRUE);
-                PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
                 return;
             }
             DWORD ignored = 0;

@@ -24,6 +24,10 @@ std::string DeviceIdentity(const std::string& port);
 // unasked, since opening one sets its line.
 bool MayOpenUnasked(const std::string& port);
 
+// The device a port name stands for: "/dev/ttyACM0" for "ttyACM0", "\\.\COM3" for "COM3"; a
+// path stays as it is.
+std::string PortPath(const std::string& port);
+
 // The port's name under /dev/serial/by-id, which stays the same whichever socket the box is
 // plugged into; empty when it has none.
 std::string StableName(const std::string& port);

@@ -76,10 +76,13 @@ void EnumComPorts(std::vector<std::string>& list) {
     EnumComPorts(list, "/sys/class/tty");
 }
 
+std::string PortPath(const std::string& port) {
+    return port.find('/') == std::string::npos ? "/dev/" + port : port;
+}
+
 std::string StableName(const std::string& port) {
     std::error_code error;
-    const fs::path device =
-        fs::canonical(port.find('/') == std::string::npos ? "/dev/" + port : port, error);
+    const fs::path device = fs::canonical(PortPath(port), error);
     if (error)
         return {};
     for (fs::directory_iterator it("/dev/serial/by-id", error), end; !error && it != end;
@@ -93,8 +96,7 @@ std::string StableName(const std::string& port) {
 
 std::string DeviceIdentity(const std::string& port) {
     struct stat node {};
-    const std::string path = port.find('/') == std::string::npos ? "/dev/" + port : port;
-    if (::stat(path.c_str(), &node) != 0)
+    if (::stat(PortPath(port).c_str(), &node) != 0)
         return {};
     return std::to_string(node.st_rdev) + ":" + std::to_string(node.st_ino) + ":" +
            std::to_string(node.st_ctim.tv_sec) + "." + std::to_string(node.st_ctim.tv_nsec);

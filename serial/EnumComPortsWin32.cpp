@@ -58,6 +58,10 @@ bool MayOpenUnasked(const std::string&) {
     return true;
 }
 
+std::string PortPath(const std::string& port) {
+    return port.starts_with("\\\\.\\") ? port : "\\\\.\\" + port;
+}
+
 std::string StableName(const std::string&) {
     return {};
 }
