@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <string>
 #include <system_error>
 
 #include "cli/AppendFile.h"
@@ -14,13 +15,21 @@ namespace {
 HANDLE handleOf(NativeHandle h) {
     return reinterpret_cast<HANDLE>(h);
 }
+
+// The path as Windows takes it: our strings are UTF-8, the "A" functions read the ANSI code page.
+std::wstring widePath(const std::string& path) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), nullptr, 0);
+    std::wstring wide(std::size_t(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), size);
+    return wide;
+}
 }  // namespace
 
 AppendFile::AppendFile(const std::string& path) {
     // Appending access alone: every write lands at the end, as one piece.
     const HANDLE file =
-        CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         failed("CreateFile");
     handle_ = reinterpret_cast<NativeHandle>(file);

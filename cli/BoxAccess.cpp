@@ -120,12 +120,10 @@ std::vector<ProbedPort> probePorts(const std::vector<std::string>& ports, const 
             try {
                 p.link = openBox(p.port, stop);
                 p.announcement = p.link->waitForAnnouncement(wait);
-            } catch (const CommandFailure& failure) {
-                p.error = failure.what();
-            } catch (const EComPort& error) {
-                p.error = error.what();
             } catch (const Interrupted&) {
                 p.error = "interrompido";
+            } catch (const std::exception& error) {
+                p.error = error.what();
             }
             if (!keepOpen)
                 p.link.reset();

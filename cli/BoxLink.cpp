@@ -152,8 +152,9 @@ void BoxLink::pace(Pacing pacing, const Progress& progress) {
     const auto interval = pacing == Pacing::Transfer ? kTransferStepInterval : kReadStepInterval;
     uint32_t shown = 0;
     const auto report = [&] {
+        // The whole count is reached only when the box confirms the end, below.
         const uint32_t done = pacing == Pacing::Transfer ? state_.PacketNo : state_.AckedNo;
-        if (progress && done != shown && done <= state_.PacketCount)
+        if (progress && done != shown && done < state_.PacketCount)
             progress(shown = done, state_.PacketCount);
     };
     // The pacer's timer starts with the first send and keeps its beat: answers run steps in

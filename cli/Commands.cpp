@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <limits>
@@ -62,8 +63,16 @@ QByteArray readFile(const std::string& file, qsizetype limit) {
         throw CommandFailure(
             kExitFileError, "file_unreadable",
             file + ": não foi possível ler (" + in.errorString().toStdString() + ")");
-    // One byte past the limit tells a huge file apart without reading it all.
-    return in.read(limit + 1);
+    // One byte past the limit tells a huge file apart without reading it all; in pieces, since a
+    // read sets aside all it may get first.
+    QByteArray bytes;
+    while (bytes.size() <= limit) {
+        const QByteArray piece = in.read(std::min<qint64>(limit + 1 - bytes.size(), 1 << 20));
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
+    return bytes;
 }
 
 void writeFile(const std::string& file, const QByteArray& bytes) {
@@ -249,8 +258,8 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
         }
     });
     end.insert("action", "uploaded");
-    end.insert("version_after", text(versionText(after)));
-    out.result(std::string(kUpToDateText) + " (v" + versionText(after) + ")", end);
+    end.insert("version_after", text(versionText(after.version)));
+    out.result(std::string(kUpToDateText) + " (v" + versionText(after.version) + ")", end);
     return kExitOk;
 }
 
@@ -393,6 +402,9 @@ int provisionCommand(const Invocation& inv, Output& out, const TComSignal& stop)
         usage("diga as portas: -p PORTA (uma ou mais) ou --all");
     if (!inv.ports.empty() && inv.all)
         usage("-p e --all não vão juntos");
+    for (const std::string& port : inv.ports)
+        if (port.starts_with("id:"))
+            usage("o provision quer portas, não identificadores: " + port);
     const Profile profile = loadProfile(inv.profile);
     StationOptions options;
     options.profileName = profile.name.empty()

@@ -12,7 +12,7 @@ constexpr std::chrono::seconds kNewStatusWait{
     10};  // a box reports its new firmware after a restart
 }
 
-std::array<uint8_t, 4> uploadFirmware(BoxLink& link, const BoxLink::Progress& progress) {
+DeviceInfo uploadFirmware(BoxLink& link, const BoxLink::Progress& progress) {
     link.transfer(FwData, FirmwareImage(), FirmwareClosing(), progress);
     const auto after = link.waitForAnnouncement(kNewStatusWait);
     if (!after)
@@ -24,7 +24,7 @@ std::array<uint8_t, 4> uploadFirmware(BoxLink& link, const BoxLink::Progress& pr
                              "depois da atualização o Vek informa " +
                                  (after->status ? "a versão " + versionText(after->status->version)
                                                 : std::string("o modo de operação")));
-    return after->status->version;
+    return *after->status;
 }
 
 void writeConfiguration(BoxLink& link, uint32_t base, const EncodedConfig& block,

@@ -1,19 +1,20 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 #include "cli/BoxLink.h"
 #include "config/ConfigBlock.h"
+#include "link/DeviceStatus.h"
 
 namespace vek {
 
 // The steps of servicing a box, shared by vekctl's single commands and the provisioning station.
 // Failures come as CommandFailure, LinkError, EComPort or Interrupted.
 
-// Uploads the carried firmware, waits for the box's next status and returns the version it then
-// reports; CommandFailure when no status comes or the version is not the carried one.
-std::array<uint8_t, 4> uploadFirmware(BoxLink& link, const BoxLink::Progress& progress);
+// Uploads the carried firmware, waits for the box's next status and returns it (the new firmware
+// may keep its configuration elsewhere); CommandFailure when no status comes or the version is not
+// the carried one.
+DeviceInfo uploadFirmware(BoxLink& link, const BoxLink::Progress& progress);
 
 // Writes block, reads it back from base and compares; CommandFailure kExitMismatch when the box
 // holds anything else.

@@ -77,7 +77,7 @@ VisitRecord visit(const std::string& port, const Context& c) {
         if (announcement->operatingMode())
             throw CommandFailure(kExitOperatingMode, "operating_mode",
                                  "o Vek está em modo de operação");
-        const DeviceInfo& info = *announcement->status;
+        DeviceInfo info = *announcement->status;
         v.actions.push_back("identify");
         const DeviceAction action = decideDeviceAction(info.version);
         if (action == DeviceAction::None)
@@ -86,7 +86,8 @@ VisitRecord visit(const std::string& port, const Context& c) {
                 "hardware desconhecido (tipo " + std::to_string(info.version[0]) + ")");
         if (action == DeviceAction::UploadFirmware) {
             c.out.phase(port, "upload", v.identifier);
-            v.firmwareAfter = versionText(uploadFirmware(*link, progress));
+            info = uploadFirmware(*link, progress);
+            v.firmwareAfter = versionText(info.version);
             v.actions.push_back("upload");
         }
         c.out.phase(port, "read", v.identifier);
@@ -112,6 +113,9 @@ VisitRecord visit(const std::string& port, const Context& c) {
     } catch (const Interrupted&) {
         v.result = "interrupted";
         v.error = "interrompido";
+    } catch (const std::exception& failure) {
+        // Out of memory or threads: this visit fails, the others go on.
+        fail("internal_error", failure.what());
     }
     v.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (c.record) {
@@ -150,7 +154,10 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
     // The ports serviced and still there, each with the identity of its device then: a box
     // plugged in again is a new device, so a port whose identity changes is serviced again.
     std::map<std::string, std::string> visited;
-    const std::set<std::string> named(options.ports.begin(), options.ports.end());
+    // A port named either way (ttyACM0 or /dev/ttyACM0) is the device it stands for.
+    std::set<std::string> named;
+    for (const std::string& port : options.ports)
+        named.insert(PortPath(port));
 
     const auto present = [&] {
         std::vector<std::string> ports;
@@ -160,7 +167,7 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             out.message(std::string("vekctl: ") + error.what());
         }
         std::erase_if(ports, [&](const std::string& p) {
-            return named.empty() ? !MayOpenUnasked(p) : !named.contains(p);
+            return named.empty() ? !MayOpenUnasked(p) : !named.contains(PortPath(p));
         });
         return ports;
     };

@@ -227,7 +227,20 @@ int run(int argc, char* argv[]) {
     } catch (const Interrupted&) {
         result.endProgress();
         result.error("interrompido; a porta foi fechada");
+        if (result.json())
+            result.jsonLine(
+                {{"ok", false}, {"error", "interrupted"}, {"exit_code", kExitInterrupted}});
         return kExitInterrupted;
+    } catch (const std::exception& failure) {
+        // Out of memory or threads: a message and a failure, not an abort.
+        result.endProgress();
+        result.error(std::string("vekctl: ") + failure.what());
+        if (result.json())
+            result.jsonLine({{"ok", false},
+                             {"error", "internal_error"},
+                             {"message", failure.what()},
+                             {"exit_code", kExitLinkFailed}});
+        return kExitLinkFailed;
     }
 }
 

@@ -14,6 +14,7 @@
 #include "config/Profile.h"
 #include "sim/SimBox.h"
 #include "transfer/FirmwareImage.h"
+#include "transfer/TransferState.h"
 
 namespace vek::testing {
 namespace {
@@ -171,6 +172,17 @@ TEST(Vekctl, ASilentBoxAndAHungUpBoxEachGiveTheirExitCode) {
     StartedBox gone(boxWith({3, 0, 2, 30}), pulled);
     const Outcome lost = Vekctl().run({"update", "-p", portOf(gone)});
     EXPECT_EQ(lost.exitCode, 1) << lost.err.toStdString();
+
+    // Every packet taken but the closing one: no success is announced.
+    SimFaults unanswered;
+    unanswered.silentFromPacket = transferPacketCount(kConfigBlockSize);
+    StartedBox closing(fieldBox(36), unanswered);
+    QTemporaryDir dir;
+    const QString profile = dir.filePath("default.json");
+    ASSERT_EQ(Vekctl().run({"preset", "default", "-o", profile}).exitCode, 0);
+    const Outcome unconfirmed = Vekctl().run({"config", "set", "-p", portOf(closing), profile});
+    EXPECT_EQ(unconfirmed.exitCode, 1) << unconfirmed.err.toStdString();
+    EXPECT_FALSE(unconfirmed.err.contains("sucesso")) << unconfirmed.err.toStdString();
 }
 
 TEST(Vekctl, CtrlCDuringAnUploadClosesThePortAndExits130) {
