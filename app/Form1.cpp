@@ -49,21 +49,6 @@ QMessageBox::StandardButton showRealMessageBox(const MessageBoxRequest& request)
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-// Why an open failed, in words a technician on Linux can act on.
-const char* openFailureHint(int systemCode) {
-    switch (classifyOpenFailure(systemCode)) {
-        case OpenFailure::NoPermission:
-            return "no permission: add your user to the dialout group and log in again";
-        case OpenFailure::Absent:
-            return "no such device: is the box plugged in?";
-        case OpenFailure::Busy:
-            return "the port is in use by another program";
-        case OpenFailure::Other:
-            break;
-    }
-    return "see the system error above";
-}
-
 }  // namespace
 
 void showStandardException(const QString& messageText) {
@@ -300,9 +285,12 @@ void TForm1::ButtonVCPClick() {
     } catch (const std::exception& e) {
         const auto* port = dynamic_cast<const EComPort*>(&e);
         std::cerr << "vektool: cannot open " << VCP.Port << ": " << e.what();
-        if (port && port->SystemCode() > 0)
-            std::cerr << " (" << std::strerror(port->SystemCode()) << "; "
-                      << openFailureHint(port->SystemCode()) << ")";
+        if (port && port->SystemCode() > 0) {
+            std::cerr << " (" << std::strerror(port->SystemCode());
+            if (const char* reason = openFailureReason(port->SystemCode()))
+                std::cerr << "; " << reason;
+            std::cerr << ")";
+        }
         std::cerr << std::endl;
         allowAllUp_ = true;
         ui.ButtonVCP->setChecked(false);

@@ -14,22 +14,8 @@ namespace vek {
 namespace {
 
 std::string openFailureText(const std::string& port, const EComPort& error) {
-    std::string reason;
-    switch (classifyOpenFailure(error.SystemCode())) {
-        case OpenFailure::NoPermission:
-            reason = "sem permissão (adicione seu usuário ao grupo dialout e entre de novo)";
-            break;
-        case OpenFailure::Absent:
-            reason = "a porta não existe (o Vek está conectado?)";
-            break;
-        case OpenFailure::Busy:
-            reason = "a porta está em uso por outro programa";
-            break;
-        case OpenFailure::Other:
-            reason = error.what();
-            break;
-    }
-    return "não foi possível abrir a porta " + port + ": " + reason;
+    const char* reason = openFailureReason(error.SystemCode());
+    return "não foi possível abrir a porta " + port + ": " + (reason ? reason : error.what());
 }
 
 const char* openFailureId(const EComPort& error) {

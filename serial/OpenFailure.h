@@ -6,4 +6,19 @@ namespace vek {
 enum class OpenFailure { NoPermission, Absent, Busy, Other };
 OpenFailure classifyOpenFailure(int systemCode);
 
+// The reason in words a technician can act on; null when only the system's message tells.
+inline const char* openFailureReason(int systemCode) {
+    switch (classifyOpenFailure(systemCode)) {
+        case OpenFailure::NoPermission:
+            return "sem permissão (adicione seu usuário ao grupo dialout e entre de novo)";
+        case OpenFailure::Absent:
+            return "a porta não existe (o Vek está conectado?)";
+        case OpenFailure::Busy:
+            return "a porta está em uso por outro programa";
+        case OpenFailure::Other:
+            break;
+    }
+    return nullptr;
+}
+
 }  // namespace vek
