@@ -94,6 +94,10 @@ ReadBackGroup shownGroup(uint8_t code, int& problems) {
 
 }  // namespace
 
+uint32_t storedMaximum(ConfigField field) {
+    return kFieldSlots[std::size_t(field)].size == 2 ? 0xFFFF : 0xFF;
+}
+
 std::array<uint8_t, 5> closingBytesOf(const uint8_t* bytes, std::size_t size) {
     uint8_t x = 0;
     for (std::size_t i = 0; i < size; ++i)

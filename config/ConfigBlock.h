@@ -28,6 +28,9 @@ struct EncodedConfig {
 // Checks and encodes the panel into the block; the first rejected field otherwise.
 std::variant<EncodedConfig, ConfigRejection> encodeConfigBlock(const PanelValues& panel);
 
+// The largest value the block can hold for a numeric field (one or two bytes).
+uint32_t storedMaximum(ConfigField field);
+
 // XOR byte then the 32-bit sum, big-endian, over bytes.
 std::array<uint8_t, 5> closingBytesOf(const uint8_t* bytes, std::size_t size);
 

@@ -70,11 +70,6 @@ const char* labelOf(ConfigField field) {
     return "Tempo validação [segundos]";
 }
 
-// The engine speeds are two-byte fields of the block, the others one byte.
-uint32_t maxOf(ConfigField field) {
-    return field == ConfigField::RPX || field == ConfigField::RBGL ? 0xFFFF : 0xFF;
-}
-
 constexpr const char* kEvent = "REGISTRAR EVENTO";
 constexpr const char* kBuzzer = "ALERTA BUZZER";
 
@@ -96,7 +91,7 @@ std::vector<FieldDef> buildFields() {
         FieldDef f{
             .kind = FieldDef::Number, .path = path, .caption = group + " / " + labelOf(field)};
         f.field = field;
-        f.max = maxOf(field);
+        f.max = storedMaximum(field);
         fields.push_back(std::move(f));
     };
     const auto flag = [&](const std::string& path, const std::string& caption,
