@@ -23,7 +23,6 @@ constexpr std::size_t kChecksumOffset = 36;
 // plus magic, length and checksum.
 constexpr uint16_t kLength = kChecksumOffset - kMarkersOffset;
 constexpr std::size_t kRecordOverhead = 9;
-constexpr int kA232Expected = 1152;
 
 struct FieldSlot {
     std::size_t offset;
@@ -112,7 +111,7 @@ std::variant<EncodedConfig, ConfigRejection> encodeConfigBlock(const PanelValues
     if (!ping)
         return listRejection(kPingLabel);
     const auto a232 = choiceAt(kBaudChoicesInHundreds, panel.a232Index);
-    if (!a232)
+    if (a232 != kA232Kept)
         return listRejection(kA232Label);
     const auto b232 = choiceAt(kBaudChoicesInHundreds, panel.b232Index);
     if (!b232)
@@ -172,7 +171,7 @@ std::optional<ReadBackDisplay> decodeConfigBlock(const ConfigBlockBytes& b) {
     shown.pingIndex = shownChoice(kPingChoices, readBE16(&b[kPingOffset]), problems);
     const int a232 = readBE16(&b[kA232Offset]);
     shown.a232Index = shownChoice(kBaudChoicesInHundreds, a232, problems);
-    if (a232 != kA232Expected)
+    if (a232 != kA232Kept)
         ++problems;
     shown.b232Index = shownChoice(kBaudChoicesInHundreds, readBE16(&b[kB232Offset]), problems);
 

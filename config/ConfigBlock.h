@@ -25,7 +25,11 @@ struct EncodedConfig {
     std::array<uint8_t, 5> closing;  // XOR of the block, then its 32-bit sum big-endian
 };
 
-// Checks and encodes the panel into the block; the first rejected field otherwise.
+// The only RS232-A rate the box keeps: its read-back counts any other as an invalid block.
+inline constexpr int kA232Kept = 1152;
+
+// Checks and encodes the panel into the block; the first rejected field otherwise. Nothing that
+// the read-back would count as invalid is encoded.
 std::variant<EncodedConfig, ConfigRejection> encodeConfigBlock(const PanelValues& panel);
 
 // The largest value the block can hold for a numeric field (one or two bytes).

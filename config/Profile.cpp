@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <set>
 #include <span>
 
 namespace vek {
@@ -25,6 +26,7 @@ struct FieldDef {
     int PanelValues::*index = nullptr;
     std::span<const int> choices{};
     int unit = 1;
+    int onlyKept = 0;  // the one choice the box keeps, when it keeps only one
     // Number: the edit box and the most its block field holds.
     ConfigField field = ConfigField::ACP;
     uint32_t max = 0;
@@ -85,6 +87,7 @@ std::vector<FieldDef> buildFields() {
     };
     choice("ping", "PING [s]", &PanelValues::pingIndex, kPingChoices, 1);
     choice("rs232_a", "RS232-A", &PanelValues::a232Index, kBaudChoicesInHundreds, 100);
+    fields.back().onlyKept = kA232Kept;
     choice("rs232_b", "RS232-B", &PanelValues::b232Index, kBaudChoicesInHundreds, 100);
 
     const auto number = [&](const std::string& path, const std::string& group, ConfigField field) {
@@ -255,6 +258,9 @@ std::optional<ProfileError> flatten(const QJsonObject& object, const std::string
     };
     for (auto it = object.begin(); it != object.end(); ++it) {
         const std::string path = prefix + it.key().toStdString();
+        // "speed.limit" written flat would stand beside, or for, the nested field.
+        if (it.key().contains('.'))
+            return ProfileError{path, "chave com ponto: escreva o campo dentro do seu objeto"};
         if (isGroup(path)) {
             if (!it.value().isObject())
                 return ProfileError{path, "esperado um objeto"};
@@ -262,6 +268,46 @@ std::optional<ProfileError> flatten(const QJsonObject& object, const std::string
                 return error;
         } else {
             leaves.emplace_back(path, it.value());
+        }
+    }
+    return std::nullopt;
+}
+
+// The first key that an object holds twice, by its dotted path. Qt's reader keeps the last of
+// the two, so a person who wrote both would get one silently; the text is valid JSON already.
+std::optional<std::string> repeatedKey(const QByteArray& json) {
+    struct Level {
+        bool object;
+        std::string path;  // of the level's members, with the trailing dot
+        std::set<QString> keys;
+    };
+    std::vector<Level> levels;
+    bool keyNext = false;
+    QString lastKey;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '"') {
+            const qsizetype start = i;
+            for (++i; json[i] != '"'; ++i)
+                if (json[i] == '\\')
+                    ++i;
+            if (!keyNext)
+                continue;
+            const QByteArray token = "[" + json.mid(start, i - start + 1) + "]";
+            lastKey = QJsonDocument::fromJson(token).array().at(0).toString();
+            if (!levels.back().keys.insert(lastKey).second)
+                return levels.back().path + lastKey.toStdString();
+            keyNext = false;
+        } else if (c == '{' || c == '[') {
+            const std::string path = levels.empty() || !levels.back().object
+                                         ? (levels.empty() ? std::string() : levels.back().path)
+                                         : levels.back().path + lastKey.toStdString() + ".";
+            levels.push_back({c == '{', path, {}});
+            keyNext = c == '{';
+        } else if (c == '}' || c == ']') {
+            levels.pop_back();
+        } else if (c == ',') {
+            keyNext = levels.back().object;
         }
     }
     return std::nullopt;
@@ -289,10 +335,15 @@ std::optional<ProfileError> readField(const FieldDef& f, const QJsonValue& value
     }
     std::string listed;
     for (std::size_t i = 0; i < f.choices.size(); ++i) {
-        if (int64_t(f.choices[i]) * f.unit == whole) {
-            panel.*f.index = int(i);
-            return std::nullopt;
-        }
+        if (int64_t(f.choices[i]) * f.unit != whole)
+            continue;
+        if (f.onlyKept != 0 && f.choices[i] != f.onlyKept)
+            return ProfileError{f.path, "o Vek só guarda " + std::to_string(f.onlyKept * f.unit) +
+                                            " aqui; com " + std::to_string(whole) +
+                                            " a leitura seguinte daria a configuração como "
+                                            "inválida"};
+        panel.*f.index = int(i);
+        return std::nullopt;
         listed += (i ? ", " : "") + std::to_string(f.choices[i] * f.unit);
     }
     return ProfileError{
@@ -334,6 +385,8 @@ std::variant<Profile, ProfileError> parseProfile(const QByteArray& json) {
                                 ", posição " + std::to_string(parseError.offset) + ")"};
     if (!document.isObject())
         return ProfileError{{}, "esperado um objeto JSON"};
+    if (const auto repeated = repeatedKey(json))
+        return ProfileError{*repeated, "campo repetido: só um valor pode valer"};
 
     Leaves leaves;
     if (auto error = flatten(document.object(), "", leaves))
