@@ -18,6 +18,8 @@ class TComSignal {
 
     void raise() noexcept;
     bool raised() const noexcept { return raised_.load(); }
+    // Blocks the calling thread until raised.
+    void waitRaised() const;
     // What a wait watches: readable (Linux) or signalled (Windows) once raised.
     NativeHandle handle() const { return handle_; }
 

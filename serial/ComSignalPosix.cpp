@@ -1,5 +1,6 @@
 #include "serial/ComSignal.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -22,6 +23,12 @@ void TComSignal::raise() noexcept {
     raised_ = true;
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(int(handle_), &one, sizeof one);
+}
+
+void TComSignal::waitRaised() const {
+    pollfd raisedEvent{int(handle_), POLLIN, 0};
+    while (!raised())
+        ::poll(&raisedEvent, 1, -1);
 }
 
 }  // namespace vek

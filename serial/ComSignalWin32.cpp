@@ -19,4 +19,9 @@ void TComSignal::raise() noexcept {
     SetEvent(win32(handle_));
 }
 
+void TComSignal::waitRaised() const {
+    while (!raised())
+        WaitForSingleObject(win32(handle_), INFINITE);
+}
+
 }  // namespace vek

@@ -18,10 +18,14 @@ void sortIgnoringCase(std::vector<std::string>& names);
 // Linux); empty where nothing does.
 std::string DeviceIdentity(const std::string& port);
 
+// The device a port name leads to, the same for every name of one device ("ttyACM0",
+// "/dev/ttyACM0", a by-id link to it); empty when it leads nowhere.
+std::string DeviceOf(const std::string& port);
+
 // Whether a port may be opened without being named, to ask what answers on it: the box is a USB
-// serial device (ttyACM, or ttyUSB behind an adapter; COMn on Windows), and the ports of
-// VEKTOOL_PORTS come as paths. Other serial ports (a console on ttyS0, say) are never opened
-// unasked, since opening one sets its line.
+// serial device (ttyACM, or ttyUSB behind an adapter; on Windows a COM port that a USB bus
+// enumerated), and the ports of VEKTOOL_PORTS come as paths. Other serial ports (a console on
+// ttyS0, say) are never opened unasked, since opening one sets its line.
 bool MayOpenUnasked(const std::string& port);
 
 // The device a port name stands for: "/dev/ttyACM0" for "ttyACM0", "\\.\COM3" for "COM3"; a

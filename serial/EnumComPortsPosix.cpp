@@ -95,11 +95,31 @@ std::string StableName(const std::string& port) {
 }
 
 std::string DeviceIdentity(const std::string& port) {
+    const std::string path = PortPath(port);
     struct stat node {};
-    if (::stat(PortPath(port).c_str(), &node) != 0)
+    if (::stat(path.c_str(), &node) != 0)
         return {};
-    return std::to_string(node.st_rdev) + ":" + std::to_string(node.st_ino) + ":" +
-           std::to_string(node.st_ctim.tv_sec) + "." + std::to_string(node.st_ctim.tv_nsec);
+    // A plugged-in device gets a new node; a change of its mode or owner (udev's, just after the
+    // plug-in) is no new device, so the node's change time is not part of its identity. A name
+    // that is a link (by-id, or a simulated box's) is made anew with each plug-in, and a link's
+    // change time is its making.
+    std::string identity = std::to_string(node.st_rdev) + ":" + std::to_string(node.st_ino);
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        identity += ":" + std::to_string(link.st_ino) + ":" + std::to_string(link.st_ctim.tv_sec) +
+                    "." + std::to_string(link.st_ctim.tv_nsec);
+    return identity;
+}
+
+std::string DeviceOf(const std::string& port) {
+    const std::string path = PortPath(port);
+    struct stat node {};
+    if (::stat(path.c_str(), &node) != 0)
+        return {};
+    if (S_ISCHR(node.st_mode))
+        return "device " + std::to_string(node.st_rdev);
+    std::error_code error;
+    return std::filesystem::canonical(path, error).string();
 }
 
 bool MayOpenUnasked(const std::string& port) {

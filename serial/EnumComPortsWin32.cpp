@@ -1,5 +1,12 @@
 // The serial ports as the system's registry lists them.
 #include <windows.h>
+// After windows.h, which they need.
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cwctype>
 
 #include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
@@ -53,9 +60,65 @@ std::string DeviceIdentity(const std::string&) {
     return {};
 }
 
-// A COM port's driver is not told by its name; the box is one of them.
-bool MayOpenUnasked(const std::string&) {
-    return true;
+namespace {
+
+std::wstring upper(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return wchar_t(std::towupper(c)); });
+    return text;
+}
+
+// The COM port names of the devices that a USB bus enumerated: the box's CDC port (USB), or a USB
+// serial adapter whose driver enumerates its own ports (FTDIBUS).
+std::vector<std::wstring> usbComPorts() {
+    std::vector<std::wstring> ports;
+    const HDEVINFO devices =
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return ports;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        wchar_t enumerator[64] = {};
+        if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_ENUMERATOR_NAME, nullptr,
+                                               reinterpret_cast<BYTE*>(enumerator),
+                                               sizeof enumerator - sizeof(wchar_t), nullptr))
+            continue;
+        const std::wstring bus = upper(enumerator);
+        if (bus != L"USB" && bus != L"FTDIBUS")
+            continue;
+        const HKEY key =
+            SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        wchar_t name[kNameChars + 1] = {};
+        DWORD bytes = kNameChars * sizeof(wchar_t);
+        DWORD type = 0;
+        if (RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name),
+                             &bytes) == ERROR_SUCCESS &&
+            type == REG_SZ)
+            ports.push_back(upper(name));
+        RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return ports;
+}
+
+}  // namespace
+
+// Only USB serial ports are asked unnamed: opening a built-in COM1 or a Bluetooth port would set
+// its line, and no box is there.
+bool MayOpenUnasked(const std::string& port) {
+    const std::vector<std::wstring> usb = usbComPorts();
+    return std::find(usb.begin(), usb.end(), upper(std::wstring(port.begin(), port.end()))) !=
+           usb.end();
+}
+
+std::string DeviceOf(const std::string& port) {
+    std::string path = PortPath(port);
+    std::transform(path.begin(), path.end(), path.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return path;
 }
 
 std::string PortPath(const std::string& port) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace vek {
 
 // Why a port could not be opened, from the system's code of the open error.
@@ -20,5 +22,14 @@ inline const char* openFailureReason(int systemCode) {
     }
     return nullptr;
 }
+
+// The system's own words for its error code.
+std::string systemErrorText(int systemCode);
+
+// Whether a failure of an open port says that its device went (the box unplugged).
+bool deviceWentAway(int systemCode);
+
+// Whether a failure to set up an opened path says that it is no serial port.
+bool notASerialPort(int systemCode);
 
 }  // namespace vek

@@ -1,6 +1,7 @@
 #include "serial/OpenFailure.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace vek {
 
@@ -19,6 +20,18 @@ OpenFailure classifyOpenFailure(int systemCode) {
         default:
             return OpenFailure::Other;
     }
+}
+
+std::string systemErrorText(int systemCode) {
+    return std::strerror(systemCode);
+}
+
+bool deviceWentAway(int systemCode) {
+    return systemCode == EIO || systemCode == ENODEV || systemCode == ENXIO;
+}
+
+bool notASerialPort(int systemCode) {
+    return systemCode == ENOTTY || systemCode == EINVAL;
 }
 
 }  // namespace vek
