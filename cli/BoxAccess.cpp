@@ -15,7 +15,8 @@ namespace {
 
 std::string openFailureText(const std::string& port, const EComPort& error) {
     const char* reason = openFailureReason(error.SystemCode());
-    return "não foi possível abrir a porta " + port + ": " + (reason ? reason : error.what());
+    return "não foi possível abrir a porta " + port + ": " +
+           (reason ? reason : systemErrorText(error.SystemCode()));
 }
 
 const char* openFailureId(const EComPort& error) {
@@ -40,12 +41,7 @@ std::string seconds(std::chrono::milliseconds wait) {
 
 ReachedBox reachById(const std::array<uint32_t, 3>& id, const TComSignal& stop,
                      std::chrono::milliseconds wait) {
-    std::vector<std::string> ports;
-    try {
-        EnumComPorts(ports);
-    } catch (const EComPort& error) {
-        throw CommandFailure(kExitPortUnavailable, "no_port_list", error.what());
-    }
+    const std::vector<std::string> ports = listPorts();
     std::vector<ProbedPort> probed = probePorts(ports, stop, wait, true);
     for (ProbedPort& p : probed) {
         if (p.announcement && p.announcement->status && p.announcement->status->id == id)
@@ -58,6 +54,18 @@ ReachedBox reachById(const std::array<uint32_t, 3>& id, const TComSignal& stop,
 
 }  // namespace
 
+std::vector<std::string> listPorts() {
+    std::vector<std::string> ports;
+    try {
+        EnumComPorts(ports);
+    } catch (const EComPort& error) {
+        throw CommandFailure(kExitPortUnavailable, "no_port_list",
+                             "não foi possível listar as portas seriais (" +
+                                 systemErrorText(error.SystemCode()) + ")");
+    }
+    return ports;
+}
+
 std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop) {
     try {
         return std::make_unique<BoxLink>(port, stop);
@@ -66,7 +74,10 @@ std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop
             throw CommandFailure(kExitPortUnavailable, openFailureId(error),
                                  openFailureText(port, error));
         throw CommandFailure(kExitPortUnavailable, "port_unavailable",
-                             "não foi possível preparar a porta " + port + ": " + error.what());
+                             notASerialPort(error.SystemCode())
+                                 ? port + " não é uma porta serial"
+                                 : "não foi possível preparar a porta " + port + ": " +
+                                       systemErrorText(error.SystemCode()));
     }
 }
 

@@ -20,6 +20,9 @@ struct ReachedBox {
     Announcement announcement;
 };
 
+// The serial ports present; CommandFailure kExitPortUnavailable when they cannot be listed.
+std::vector<std::string> listPorts();
+
 // Opens a port; CommandFailure kExitPortUnavailable with the reason when it cannot.
 std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop);
 

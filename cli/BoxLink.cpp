@@ -1,13 +1,27 @@
 #include "cli/BoxLink.h"
 
+#include "cli/ExitCode.h"
 #include "config/ConfigRead.h"
 #include "link/BoxLine.h"
+#include "serial/OpenFailure.h"
 #include "transfer/Pacer.h"
 
 namespace vek {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// The window's report on one line: "A operação não foi concluida! (Nacks = 0, Code10 = 1, ...)".
+std::string oneLine(const std::string& report) {
+    std::string line;
+    std::size_t from = 0, at = 0;
+    for (int part = 0; (at = report.find("\r\n", from)) != std::string::npos; ++part) {
+        line += report.substr(from, at - from) + (part == 0 ? " (" : ", ");
+        from = at + 2;
+    }
+    line += report.substr(from);
+    return from > 0 ? line + ")" : line;
+}
 
 int millisecondsUntil(Clock::time_point when) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
@@ -30,6 +44,20 @@ void BoxLink::throwIfStopped() const {
         throw Interrupted();
 }
 
+std::string BoxLink::atPacket() const {
+    return " no pacote " + std::to_string(state_.PacketNo) + " de " +
+           std::to_string(state_.PacketCount);
+}
+
+void BoxLink::portFailed(const EComPort& error, bool underWay) const {
+    const std::string where = underWay ? atPacket() : "";
+    const std::string reason = systemErrorText(error.SystemCode());
+    throw CommandFailure(kExitLinkFailed, "port_lost",
+                         deviceWentAway(error.SystemCode())
+                             ? "o Vek foi desconectado" + where + " (" + reason + ")"
+                             : "a porta falhou" + where + ": " + reason);
+}
+
 std::span<const uint8_t> BoxLink::readEvent() {
     const int count = port_.InputCount();
     rx_.resize(std::size_t(std::max(count, 0)));
@@ -37,7 +65,7 @@ std::span<const uint8_t> BoxLink::readEvent() {
     return std::span<const uint8_t>(rx_.data(), std::size_t(std::max(got, 0)));
 }
 
-std::optional<Announcement> BoxLink::waitForAnnouncement(std::chrono::milliseconds limit) {
+std::optional<Announcement> BoxLink::waitForAnnouncement(std::chrono::milliseconds limit) try {
     const auto deadline = Clock::now() + limit;
     for (;;) {
         throwIfStopped();
@@ -55,6 +83,8 @@ std::optional<Announcement> BoxLink::waitForAnnouncement(std::chrono::millisecon
                 return Announcement{std::move(info)};
         }
     }
+} catch (const EComPort& error) {
+    portFailed(error, false);
 }
 
 void BoxLink::transfer(uint8_t kind, std::span<const uint8_t> block,
@@ -64,13 +94,21 @@ void BoxLink::transfer(uint8_t kind, std::span<const uint8_t> block,
     state_.Length = uint32_t(block.size());
     state_.Closing = closing;
     beginTransfer(state_, shift_);
-    pace(Pacing::Transfer, progress);
+    try {
+        pace(Pacing::Transfer, progress);
+    } catch (const EComPort& error) {
+        portFailed(error, true);
+    }
 }
 
 ConfigBlockBytes BoxLink::readConfig(uint32_t base, const Progress& progress) {
     base_ = base;
     beginConfigRead(state_);
-    pace(Pacing::Read, progress);
+    try {
+        pace(Pacing::Read, progress);
+    } catch (const EComPort& error) {
+        portFailed(error, true);
+    }
     return readBack_;
 }
 
@@ -90,8 +128,9 @@ void BoxLink::step(Pacing pacing) {
             break;
         case SilentStepAction::GiveUp:
             if (pacing == Pacing::Transfer)
-                throw LinkError(kTransferFailedTitle, transferFailureText(state_));
-            throw LinkError(kReadFailedTitle, kReadFailedText);
+                throw LinkError(kTransferFailedTitle,
+                                oneLine(transferFailureText(state_)) + atPacket());
+            throw LinkError(kReadFailedTitle, kReadFailedText + atPacket());
         case SilentStepAction::Wait:
             break;
     }

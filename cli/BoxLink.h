@@ -15,13 +15,14 @@
 #include "link/DeviceStatus.h"
 #include "serial/ComPort.h"
 #include "serial/ComSignal.h"
+#include "serial/EComPort.h"
 #include "transfer/TransferNumber.h"
 #include "transfer/TransferState.h"
 
 namespace vek {
 
 // A transfer or read that ended in the window's error report: its title ("ERRO #0x02") and
-// text, the counters included.
+// its text on one line, the counters and the packet where it stopped included.
 class LinkError : public std::runtime_error {
   public:
     LinkError(std::string title, const std::string& text)
@@ -47,7 +48,8 @@ struct Announcement {
 // One box on one port, driven from the calling thread with blocking waits: the frames, the pacing,
 // the repeats and the reports of the window, without a window. The port has no event thread; each
 // wait for bytes is one receive event, taken as one frame as the window takes it. Every wait ends
-// at once when stop is raised, with Interrupted. Port errors come as EComPort.
+// at once when stop is raised, with Interrupted. A port that fails once open (the box unplugged)
+// comes as CommandFailure "port_lost", in the technician's words with the packet reached.
 class BoxLink {
   public:
     using Progress = std::function<void(uint32_t done, uint32_t total)>;
@@ -79,6 +81,8 @@ class BoxLink {
     bool receive(Pacing pacing);
     std::span<const uint8_t> readEvent();
     void throwIfStopped() const;
+    std::string atPacket() const;  // " no pacote 900 de 1833"
+    [[noreturn]] void portFailed(const EComPort& error, bool underWay) const;
 
     TComPort port_;
     const TComSignal& stop_;

@@ -2,11 +2,9 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -14,6 +12,7 @@
 #include <map>
 
 #include "cli/ExitCode.h"
+#include "cli/Files.h"
 #include "cli/Record.h"
 #include "cli/Service.h"
 #include "cli/Station.h"
@@ -21,7 +20,6 @@
 #include "config/Presets.h"
 #include "config/Profile.h"
 #include "config/RemoteCommands.h"
-#include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
 
 namespace vek {
@@ -56,32 +54,6 @@ const std::string& requirePort(const Invocation& inv) {
 }
 
 // ---- files ----
-
-QByteArray readFile(const std::string& file, qsizetype limit) {
-    QFile in(text(file));
-    if (!in.open(QIODevice::ReadOnly))
-        throw CommandFailure(
-            kExitFileError, "file_unreadable",
-            file + ": não foi possível ler (" + in.errorString().toStdString() + ")");
-    // One byte past the limit tells a huge file apart without reading it all; in pieces, since a
-    // read sets aside all it may get first.
-    QByteArray bytes;
-    while (bytes.size() <= limit) {
-        const QByteArray piece = in.read(std::min<qint64>(limit + 1 - bytes.size(), 1 << 20));
-        if (piece.isEmpty())
-            break;
-        bytes += piece;
-    }
-    return bytes;
-}
-
-void writeFile(const std::string& file, const QByteArray& bytes) {
-    QSaveFile out(text(file));
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        throw CommandFailure(
-            kExitFileError, "file_unwritable",
-            file + ": não foi possível gravar (" + out.errorString().toStdString() + ")");
-}
 
 Profile loadProfile(const std::string& file) {
     auto parsed = parseProfile(readFile(file, kProfileMaxBytes));
@@ -165,12 +137,7 @@ QString sha256Of(std::span<const uint8_t> bytes) {
 
 int list(const Invocation& inv, Output& out, const TComSignal& stop) {
     expectArguments(inv, 1);
-    std::vector<std::string> ports;
-    try {
-        EnumComPorts(ports);
-    } catch (const EComPort& error) {
-        throw CommandFailure(kExitPortUnavailable, "no_port_list", error.what());
-    }
+    const std::vector<std::string> ports = listPorts();
     std::vector<ProbedPort> probed;
     if (inv.probe)
         probed = probePorts(ports, stop, inv.wait, false);
@@ -219,6 +186,11 @@ int info(const Invocation& inv, Output& out, const TComSignal& stop) {
     return operating ? kExitOperatingMode : kExitOk;
 }
 
+// The box's firmware, c.d of its version, as people write it: "2.36".
+std::string firmwareText(uint8_t major, uint8_t minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
+
 int update(const Invocation& inv, Output& out, const TComSignal& stop) {
     expectArguments(inv, 1);
     ReachedBox box = reachBootloaderBox(inv, stop, out);
@@ -231,12 +203,22 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
                                  std::to_string(before.version[0]) +
                                  ") não recebe o firmware do VekTool");
     }
+    const std::array<uint8_t, 2> boxFirmware{before.version[2], before.version[3]};
+    const std::string from = firmwareText(boxFirmware[0], boxFirmware[1]),
+                      to = firmwareText(kCarriedFirmware[0], kCarriedFirmware[1]);
+    const bool newer = boxFirmware > kCarriedFirmware;
+    if (newer && inv.force && !inv.downgrade)
+        usage("o Vek em " + box.port + " tem o firmware " + from +
+              ", mais novo que o do VekTool (" + to +
+              "); --force não volta o firmware: para voltar a " + to + ", use --downgrade");
     QJsonObject end{{"event", "end"},
                     {"ok", true},
                     {"port", text(box.port)},
                     {"identifier", text(identifierText(before.id, '-'))},
                     {"version_before", text(versionText(before.version))}};
-    if (action == DeviceAction::UpToDateThenRead && !inv.force) {
+    const bool upload =
+        action == DeviceAction::UploadFirmware || inv.force || (newer && inv.downgrade);
+    if (!upload) {
         end.insert("action", "none");
         end.insert("version_after", text(versionText(before.version)));
         out.result(kUpToDateText, end);
@@ -249,7 +231,8 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
                       {"identifier", text(identifierText(before.id, '-'))},
                       {"version_before", text(versionText(before.version))}});
     out.message(identificationText(box.announcement));
-    out.message("Iniciando atualização...");
+    out.message(newer ? "Voltando o firmware de " + from + " para " + to + "..."
+                      : std::string("Iniciando atualização..."));
     const auto after = uploadFirmware(*box.link, [&](uint32_t done, uint32_t total) {
         out.progress("Atualizando firmware", done, total);
         if (done == total) {
@@ -257,9 +240,16 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
             out.message("Atualização concluída com sucesso!");
         }
     });
-    end.insert("action", "uploaded");
+    end.insert("action", newer                                    ? "downgraded"
+                         : action == DeviceAction::UploadFirmware ? "uploaded"
+                                                                  : "rewritten");
     end.insert("version_after", text(versionText(after.version)));
-    out.result(std::string(kUpToDateText) + " (v" + versionText(after.version) + ")", end);
+    const std::string version = " (v" + versionText(after.version) + ")";
+    out.result(newer ? "Firmware voltou de " + from + " para " + to + version
+               : action == DeviceAction::UploadFirmware
+                   ? kUpToDateText + version
+                   : "Firmware " + to + " gravado de novo" + version,
+               end);
     return kExitOk;
 }
 
@@ -298,24 +288,29 @@ int configSet(const Invocation& inv, Output& out, const TComSignal& stop) {
     const EncodedConfig encoded = checkedBlock(file, profile.panel);
     ReachedBox box = reachBootloaderBox(inv, stop, out);
     requireKnownHardware(box);
+    const DeviceInfo& info = infoOf(box);
+    // The new firmware may keep its configuration elsewhere, so it comes first.
+    if (decideDeviceAction(info.version) == DeviceAction::UploadFirmware && !inv.oldFirmware)
+        throw CommandFailure(
+            kExitFirmwareDue, "firmware_due",
+            "o firmware do Vek em " + box.port + " (" +
+                firmwareText(info.version[2], info.version[3]) + ") é anterior ao do VekTool (" +
+                firmwareText(kCarriedFirmware[0], kCarriedFirmware[1]) +
+                "): rode 'vekctl update -p " + box.port +
+                "' antes, já que a configuração pode mudar de lugar com o novo firmware (ou use "
+                "--allow-old-firmware para gravar assim mesmo)");
 
-    out.message("Iniciando atualização...");
-    writeConfiguration(
-        *box.link, infoOf(box).configBase, encoded,
-        [&](uint32_t done, uint32_t total) {
-            out.progress("Gravando configuração", done, total);
-            if (done == total) {
-                out.endProgress();
-                out.message("Atualização concluída com sucesso!");
-                out.message("Buscando configuração interna...");
-            }
-        },
-        progressOf(out, "Verificando"));
+    out.message("Gravando a configuração de " + file + " no Vek " + identifierText(info.id, '-') +
+                "...");
+    writeConfiguration(*box.link, encoded, progressOf(out, "Gravando configuração"));
+    out.endProgress();
+    out.message("Configuração enviada; lendo de volta para conferir...");
+    verifyConfiguration(*box.link, info.configBase, encoded, progressOf(out, "Conferindo"));
     out.endProgress();
     out.result("Configuração gravada e verificada em " + box.port,
                {{"ok", true},
                 {"port", text(box.port)},
-                {"identifier", text(identifierText(infoOf(box).id, '-'))},
+                {"identifier", text(identifierText(info.id, '-'))},
                 {"file", text(file)},
                 {"sha256", sha256Of(encoded.block)}});
     return kExitOk;
@@ -425,7 +420,7 @@ int report(const Invocation& inv, Output& out, const TComSignal&) {
     const std::string file = argument(inv, 1, "o arquivo do registro");
     expectArguments(inv, 2);
     const RecordSummary summary =
-        summarizeRecord(readFile(file, std::numeric_limits<int>::max() - 1));
+        summarizeRecord(readFile(file, std::numeric_limits<int>::max() - 1), file);
     if (inv.csv) {
         out.result(lastVisitsCsv(summary), {});
         return kExitOk;

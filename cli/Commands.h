@@ -18,6 +18,8 @@ struct Invocation {
     std::string output;
     std::string raw;
     bool force = false;
+    bool downgrade = false;    // update: a box with newer firmware gets the carried one
+    bool oldFirmware = false;  // config set: writes to a box whose firmware is due
     bool probe = false;
     // provision and report
     std::string profile;

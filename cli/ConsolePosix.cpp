@@ -22,6 +22,8 @@ void raiseOnInterrupt(TComSignal& stop) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A file grown past its size limit is a failed write to report, not a reason to die.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 bool stdoutIsTerminal() {

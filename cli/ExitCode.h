@@ -19,6 +19,7 @@ enum ExitCode : int {
     kExitSomeFailed = 9,       // provisioning: some visits failed
     kExitNotSupported = 10,    // the box's hardware does not take the operation
     kExitFileError = 11,       // a file cannot be read or written
+    kExitFirmwareDue = 12,     // the box's firmware must be brought up to date first
     kExitInterrupted = 130,    // Ctrl-C
 };
 

@@ -21,8 +21,11 @@ std::string minutesAndSeconds(double seconds) {
 }
 }  // namespace
 
-Output::Output(bool json, bool quiet)
-    : json_(json), quiet_(quiet), barOnTerminal_(!json && !quiet && stderrIsTerminal()) {}
+Output::Output(bool json, bool quiet, bool stream)
+    : json_(json),
+      quiet_(quiet),
+      stream_(stream),
+      barOnTerminal_(!json && !quiet && stderrIsTerminal()) {}
 
 void Output::result(const std::string& text, const QJsonObject& object) {
     if (json_)
@@ -75,9 +78,12 @@ void Output::progress(const std::string& what, uint32_t done, uint32_t total) {
                                 {"operation", QString::fromStdString(what)},
                                 {"done", qint64(done)},
                                 {"total", qint64(total)}};
+        if (!stream_ && quiet_)
+            return;
         const QByteArray line = QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n';
-        std::fwrite(line.data(), 1, std::size_t(line.size()), stdout);
-        std::fflush(stdout);
+        std::FILE* to = stream_ ? stdout : stderr;
+        std::fwrite(line.data(), 1, std::size_t(line.size()), to);
+        std::fflush(to);
         return;
     }
     if (!barOnTerminal_ || (!last && now - lastDrawn_ < kBarRedraw))

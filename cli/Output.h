@@ -9,12 +9,13 @@
 namespace vek {
 
 // How vekctl speaks: results on stdout, messages and progress on stderr. With json, stdout carries
-// JSON only (one object, or one a line for the events of a long operation); with quiet, only
-// errors reach stderr. A progress bar is drawn only when stderr is a terminal. Safe to use from
-// several threads.
+// JSON only: exactly one document, or for a stream (an update's events) one object a line, its
+// progress among them; a document's progress events go to stderr. With quiet, only errors reach
+// stderr. A progress bar is drawn only when stderr is a terminal. Safe to use from several
+// threads.
 class Output {
   public:
-    Output(bool json, bool quiet);
+    Output(bool json, bool quiet, bool stream = false);
 
     bool json() const { return json_; }
     // The result: text on stdout, or the object as one JSON line.
@@ -32,6 +33,7 @@ class Output {
 
     bool json_;
     bool quiet_;
+    bool stream_;
     bool barOnTerminal_;
     std::mutex mutex_;
     bool barShown_ = false;

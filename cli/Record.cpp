@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/ExitCode.h"
+#include "cli/Files.h"
 
 namespace vek {
 
@@ -33,8 +34,14 @@ std::string csvField(const std::string& value) {
 }
 
 [[noreturn]] void fileFailure(const std::string& path, const std::system_error& error) {
-    throw CommandFailure(kExitFileError, "record_unwritable",
-                         path + ": não foi possível gravar no registro (" + error.what() + ")");
+    if (error.code() == std::errc::resource_unavailable_try_again)
+        throw CommandFailure(kExitFileError, "record_in_use",
+                             path +
+                                 ": o registro está em uso por outra estação (outro vekctl "
+                                 "provision); espere que ela termine ou use outro --record");
+    throw CommandFailure(
+        kExitFileError, "record_unwritable",
+        path + ": não foi possível gravar no registro (" + error.code().message() + ")");
 }
 
 }  // namespace
@@ -58,10 +65,15 @@ QByteArray recordLine(const VisitRecord& v) {
                      {"reason", text(v.reason)},
                      {"error", text(v.error)},
                      {"duration_s", qRound(v.seconds * 1000) / 1000.0}};
+    if (v.stoppedAt)
+        line.insert("stopped_at", QJsonObject{{"step", text(v.stoppedAt->step)},
+                                              {"packet", qint64(v.stoppedAt->packet)},
+                                              {"packets", qint64(v.stoppedAt->packets)}});
     return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
 }
 
 RecordFile::RecordFile(const std::string& path) : path_(path) {
+    requireRegularFile(path, true);
     try {
         file_ = std::make_unique<AppendFile>(path);
         // A crash mid-write leaves a line without its end: close it, so that ours start afresh.
@@ -86,7 +98,7 @@ void RecordFile::append(const VisitRecord& visit) {
     }
 }
 
-RecordSummary summarizeRecord(const QByteArray& contents) {
+RecordSummary summarizeRecord(const QByteArray& contents, const std::string& file) {
     RecordSummary summary;
     for (const QByteArray& line : contents.split('\n')) {
         if (line.trimmed().isEmpty())
@@ -114,6 +126,10 @@ RecordSummary summarizeRecord(const QByteArray& contents) {
         v.reason = textOf(o, "reason");
         v.error = textOf(o, "error");
         v.seconds = o.value("duration_s").toDouble();
+        if (const QJsonObject stopped = o.value("stopped_at").toObject(); !stopped.isEmpty())
+            v.stoppedAt =
+                StoppedAt{textOf(stopped, "step"), uint32_t(stopped.value("packet").toInteger()),
+                          uint32_t(stopped.value("packets").toInteger())};
         ++summary.visits;
         ++summary.totals[v.result];
         // Times are ISO 8601 in UTC, so their text order is their order in time.
@@ -122,6 +138,10 @@ RecordSummary summarizeRecord(const QByteArray& contents) {
         if (known == summary.lastVisit.end() || known->second.time <= v.time)
             summary.lastVisit[key] = std::move(v);
     }
+    if (summary.visits == 0 && summary.skippedLines > 0)
+        throw CommandFailure(kExitFileError, "not_a_record",
+                             file + ": não é um registro de visitas do vekctl (nenhuma das " +
+                                 std::to_string(summary.skippedLines) + " linhas é uma visita)");
     return summary;
 }
 

@@ -27,10 +27,14 @@ DeviceInfo uploadFirmware(BoxLink& link, const BoxLink::Progress& progress) {
     return *after->status;
 }
 
-void writeConfiguration(BoxLink& link, uint32_t base, const EncodedConfig& block,
-                        const BoxLink::Progress& writing, const BoxLink::Progress& verifying) {
-    link.transfer(ConfigData, block.block, block.closing, writing);
-    const ConfigBlockBytes stored = link.readConfig(base, verifying);
+void writeConfiguration(BoxLink& link, const EncodedConfig& block,
+                        const BoxLink::Progress& progress) {
+    link.transfer(ConfigData, block.block, block.closing, progress);
+}
+
+void verifyConfiguration(BoxLink& link, uint32_t base, const EncodedConfig& block,
+                         const BoxLink::Progress& progress) {
+    const ConfigBlockBytes stored = link.readConfig(base, progress);
     if (stored == block.block)
         return;
     const int differing =

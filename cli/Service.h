@@ -16,9 +16,13 @@ namespace vek {
 // the carried one.
 DeviceInfo uploadFirmware(BoxLink& link, const BoxLink::Progress& progress);
 
-// Writes block, reads it back from base and compares; CommandFailure kExitMismatch when the box
-// holds anything else.
-void writeConfiguration(BoxLink& link, uint32_t base, const EncodedConfig& block,
-                        const BoxLink::Progress& writing, const BoxLink::Progress& verifying);
+// Sends block as a configuration transfer.
+void writeConfiguration(BoxLink& link, const EncodedConfig& block,
+                        const BoxLink::Progress& progress);
+
+// Reads the block back from base and compares; CommandFailure kExitMismatch when the box holds
+// anything else.
+void verifyConfiguration(BoxLink& link, uint32_t base, const EncodedConfig& block,
+                         const BoxLink::Progress& progress);
 
 }  // namespace vek

@@ -16,7 +16,6 @@
 #include "cli/ExitCode.h"
 #include "cli/Record.h"
 #include "cli/Service.h"
-#include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
 
 namespace vek {
@@ -44,9 +43,16 @@ struct Context {
     StationOutput& out;
     const TComSignal& stop;
     RecordFile* record;
+    std::atomic<bool>& recordFailed;
 };
 
-// One box's visit, from its port's opening to its record line.
+// A port another program holds is no visit of a box: it is told, not recorded.
+bool portHeldElsewhere(const VisitRecord& v) {
+    return v.reason == "port_busy" && v.identifier.empty();
+}
+
+// One box's visit, from its port's opening to its record line. The actions are the steps begun;
+// a visit that stops short says where.
 VisitRecord visit(const std::string& port, const Context& c) {
     const auto started = Clock::now();
     VisitRecord v;
@@ -57,6 +63,11 @@ VisitRecord visit(const std::string& port, const Context& c) {
     v.profile = c.options.profileName;
     c.out.begin(port);
     const auto progress = [&](uint32_t done, uint32_t total) { c.out.progress(port, done, total); };
+    std::unique_ptr<BoxLink> link;
+    const auto begin = [&](const char* step) {
+        v.actions.push_back(step);
+        c.out.phase(port, step, v.identifier);
+    };
     const auto fail = [&](const std::string& reason, const std::string& error) {
         v.result = "failed";
         v.reason = reason;
@@ -64,7 +75,7 @@ VisitRecord visit(const std::string& port, const Context& c) {
     };
     try {
         c.out.phase(port, "identify", "");
-        const std::unique_ptr<BoxLink> link = openBox(port, c.stop);
+        link = openBox(port, c.stop);
         const auto announcement = link->waitForAnnouncement(c.options.wait);
         if (!announcement)
             throw CommandFailure(kExitNoBox, "no_box", "nenhum Vek respondeu");
@@ -85,21 +96,19 @@ VisitRecord visit(const std::string& port, const Context& c) {
                 kExitNotSupported, "unknown_hardware",
                 "hardware desconhecido (tipo " + std::to_string(info.version[0]) + ")");
         if (action == DeviceAction::UploadFirmware) {
-            c.out.phase(port, "upload", v.identifier);
+            begin("upload");
             info = uploadFirmware(*link, progress);
             v.firmwareAfter = versionText(info.version);
-            v.actions.push_back("upload");
         }
-        c.out.phase(port, "read", v.identifier);
+        begin("read");
         const ConfigBlockBytes stored = link->readConfig(info.configBase, progress);
-        v.actions.push_back("read");
         if (stored == c.options.block.block) {
             v.block = "unchanged";
         } else {
-            c.out.phase(port, "write", v.identifier);
-            writeConfiguration(*link, info.configBase, c.options.block, progress, progress);
-            v.actions.push_back("write");
-            v.actions.push_back("verify");
+            begin("write");
+            writeConfiguration(*link, c.options.block, progress);
+            begin("verify");
+            verifyConfiguration(*link, info.configBase, c.options.block, progress);
             v.block = sha256Of(c.options.block.block);
         }
         const bool changed = v.block != "unchanged" || v.firmwareAfter != v.firmwareBefore;
@@ -108,8 +117,6 @@ VisitRecord visit(const std::string& port, const Context& c) {
         fail(failure.id(), failure.what());
     } catch (const LinkError& failure) {
         fail("link_failed", failure.title() + ": " + failure.what());
-    } catch (const EComPort& failure) {
-        fail("port_lost", failure.what());
     } catch (const Interrupted&) {
         v.result = "interrupted";
         v.error = "interrompido";
@@ -117,12 +124,18 @@ VisitRecord visit(const std::string& port, const Context& c) {
         // Out of memory or threads: this visit fails, the others go on.
         fail("internal_error", failure.what());
     }
+    if (v.result != "serviced" && v.result != "current" && link && v.actions.size() > 1) {
+        const TransferState& reached = link->transferState();
+        v.stoppedAt = StoppedAt{v.actions.back(), reached.PacketNo, reached.PacketCount};
+    }
     v.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    if (c.record) {
+    if (c.record && !portHeldElsewhere(v)) {
         try {
             c.record->append(v);
         } catch (const CommandFailure& failure) {
-            c.out.message(std::string("vekctl: ") + failure.what());
+            c.recordFailed = true;
+            c.out.message(std::string("vekctl: ") + failure.what() +
+                          "; nenhuma visita nova começa sem registro");
         }
     }
     c.out.end(v);
@@ -145,30 +158,49 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
                         ": a última linha estava incompleta (de uma execução interrompida) e é "
                         "ignorada");
     }
-    const Context context{options, out, stop, record.get()};
+    std::atomic<bool> recordFailed = false;
+    const Context context{options, out, stop, record.get(), recordFailed};
     std::mutex mutex;  // guards the counts
     std::map<std::string, int> results, failures;
+
+    // The ports named, each device once whatever name it was given by.
+    std::vector<std::string> named;
+    std::set<std::string> namedDevices;
+    for (const std::string& port : options.ports) {
+        const std::string device = DeviceOf(port);
+        if (device.empty() || namedDevices.insert(device).second)
+            named.push_back(port);
+        else
+            out.message("vekctl: " + port +
+                        " é uma porta já nomeada com outro nome; atendida uma vez");
+    }
 
     std::list<Worker> workers;
     std::deque<std::string> pending;
     // The ports serviced and still there, each with the identity of its device then: a box
     // plugged in again is a new device, so a port whose identity changes is serviced again.
     std::map<std::string, std::string> visited;
-    // A port named either way (ttyACM0 or /dev/ttyACM0) is the device it stands for.
-    std::set<std::string> named;
-    for (const std::string& port : options.ports)
-        named.insert(PortPath(port));
 
+    // The ports present: those named, when the system lists the device they lead to; else every
+    // port that may be opened unasked.
     const auto present = [&] {
-        std::vector<std::string> ports;
+        std::vector<std::string> listed;
         try {
-            EnumComPorts(ports);
-        } catch (const EComPort& error) {
-            out.message(std::string("vekctl: ") + error.what());
+            listed = listPorts();
+        } catch (const CommandFailure& failure) {
+            out.message(std::string("vekctl: ") + failure.what());
         }
-        std::erase_if(ports, [&](const std::string& p) {
-            return named.empty() ? !MayOpenUnasked(p) : !named.contains(PortPath(p));
-        });
+        if (named.empty()) {
+            std::erase_if(listed, [](const std::string& p) { return !MayOpenUnasked(p); });
+            return listed;
+        }
+        std::set<std::string> devices;
+        for (const std::string& port : listed)
+            devices.insert(DeviceOf(port));
+        std::vector<std::string> ports;
+        for (const std::string& port : named)
+            if (devices.contains(DeviceOf(port)))
+                ports.push_back(port);
         return ports;
     };
     const auto queueNew = [&](const std::vector<std::string>& ports) {
@@ -182,7 +214,7 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             pending.push_back(port);
         }
     };
-    queueNew(options.watch || options.all ? present() : options.ports);
+    queueNew(options.watch || options.all ? present() : named);
 
     auto lastScan = Clock::now();
     std::unique_lock lock(mutex);
@@ -193,7 +225,9 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             w.thread.join();
             return true;
         });
-        while (!stop.raised() && !pending.empty() && int(workers.size()) < options.jobs) {
+        // A station that cannot record starts no more visits.
+        const bool ending = stop.raised() || recordFailed;
+        while (!ending && !pending.empty() && int(workers.size()) < options.jobs) {
             const std::string port = pending.front();
             pending.pop_front();
             Worker& w = workers.emplace_back();
@@ -207,7 +241,7 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             });
         }
         const bool idle = workers.empty() && pending.empty();
-        if (stop.raised() ? workers.empty() : (idle && !options.watch))
+        if (ending ? workers.empty() : (idle && !options.watch))
             break;
         // Short sleeps rather than a timed wait on a condition: a signal handler raises the stop
         // and cannot notify, and GCC 12's thread sanitizer does not see such a wait take its
@@ -215,7 +249,7 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
         lock.unlock();
         std::this_thread::sleep_for(kTick);
         lock.lock();
-        if (!options.watch || stop.raised() || Clock::now() - lastScan < kRescan)
+        if (!options.watch || ending || Clock::now() - lastScan < kRescan)
             continue;
         lastScan = Clock::now();
         lock.unlock();
@@ -229,8 +263,19 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
     }
     lock.unlock();
     out.summary(results, failures);
+    if (recordFailed)
+        return kExitFileError;
     if (results["interrupted"] > 0 || (stop.raised() && !options.watch))
         return kExitInterrupted;
+    int visits = 0;
+    for (const auto& [result, n] : results)
+        visits += n;
+    // An unpowered hub is no success: not one box answered.
+    if (!options.watch && failures["no_box"] == visits) {
+        out.message(visits == 0 ? "vekctl: nenhuma porta USB serial presente"
+                                : "vekctl: nenhum Vek respondeu");
+        return kExitNoBox;
+    }
     return results["failed"] > 0 ? kExitSomeFailed : kExitOk;
 }
 

@@ -1,6 +1,8 @@
 // vekctl: the service work of VekTool from the command line.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -8,7 +10,6 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
-#include "serial/EComPort.h"
 
 namespace vek {
 namespace {
@@ -22,12 +23,16 @@ Comandos:
                                  --probe: o que responde em cada uma, todas ao mesmo tempo
   info -p PORTA                  a identificação: modo, identificador, versão, base da
                                  configuração e o que o VekTool faria com o firmware
-  update -p PORTA [--force]      envia o firmware do VekTool quando o do Vek é mais antigo
-                                 (--force: mesmo quando já é o atual) e confirma a nova versão
+  update -p PORTA [--force] [--downgrade]
+                                 envia o firmware do VekTool quando o do Vek é mais antigo
+                                 (--force: mesmo quando já é o atual; --downgrade: também a um
+                                 Vek com firmware mais novo) e confirma a nova versão
   config get -p PORTA [-o ARQ] [--raw ARQ]
                                  lê a configuração num perfil (JSON); --raw guarda também o
                                  bloco de 2032 bytes como veio
-  config set -p PORTA ARQ        confere o perfil como a janela confere, grava e lê de volta
+  config set -p PORTA ARQ [--allow-old-firmware]
+                                 confere o perfil como a janela confere, grava e lê de volta;
+                                 recusa um Vek que precisa de atualização (vekctl update antes)
   config check ARQ               confere um perfil sem tocar em nenhum Vek
   config diff A B                os campos que diferem; A e B são perfis ou port:PORTA
   preset default|trevalo [-o ARQ]
@@ -49,6 +54,9 @@ Opções:
   -o, --output ARQ   grava o perfil em ARQ em vez da saída padrão
       --raw ARQ      (config get) grava o bloco lido em ARQ
       --force        (update) envia o firmware mesmo a um Vek atualizado
+      --downgrade    (update) volta ao firmware do VekTool um Vek com firmware mais novo
+      --allow-old-firmware
+                     (config set) grava mesmo num Vek cujo firmware precisa de atualização
       --probe        (list) pergunta a cada porta o que está ligado nela
       --timeout S    quanto esperar pelo status do Vek, em segundos (padrão 3)
       --profile ARQ  (provision) o perfil a gravar
@@ -74,12 +82,39 @@ Códigos de saída:
   8    a configuração guardada no Vek é inválida
   9    (provision) algumas visitas falharam
   10   o hardware do Vek não aceita a operação
-  11   um arquivo não pôde ser lido ou gravado
+  11   um arquivo não pôde ser lido ou gravado (ou o registro está em uso por outra estação)
+  12   o firmware do Vek precisa ser atualizado antes (vekctl update)
   130  interrompido (Ctrl-C); a porta é fechada
 )";
 
 // Options that each command takes, besides --json, --quiet and --timeout.
-bool allowed(const QString& command, const QString& option) {
+// Ctrl-C ends every command within a second, whatever it waits on: one that has not ended by
+// then is ended here, its ports and files closed by the system.
+constexpr std::chrono::seconds kInterruptGrace{1};
+
+void endSoonAfterInterrupt(const TComSignal& stop) {
+    std::thread([&stop] {
+        stop.waitRaised();
+        std::this_thread::sleep_for(kInterruptGrace);
+        std::fputs("vekctl: interrompido\n", stderr);
+        std::_Exit(kExitInterrupted);
+    }).detach();
+}
+
+// What to do after a failure, where there is something to do.
+std::string nextStep(const QString& command, const QString& sub, const std::string& failure) {
+    const bool linkFailed =
+        failure == "port_lost" || failure == "link_failed" || failure == "interrupted";
+    if (command == "update" && linkFailed)
+        return "Reconecte o Vek e rode 'vekctl update' de novo: ele fica no bootloader até que "
+               "uma atualização se complete.";
+    if (command == "config" && sub == "set" && linkFailed)
+        return "Reconecte o Vek e rode 'vekctl config set' de novo: a configuração só está "
+               "gravada quando é lida de volta igual.";
+    return {};
+}
+
+bool allowed(const QString& command, const QString& sub, const QString& option) {
     if (option == "port")
         return command == "info" || command == "update" || command == "config" ||
                command == "provision";
@@ -89,11 +124,13 @@ bool allowed(const QString& command, const QString& option) {
     if (option == "csv")
         return command == "report";
     if (option == "output")
-        return command == "config" || command == "preset";
+        return (command == "config" && sub == "get") || command == "preset";
     if (option == "raw")
-        return command == "config";
-    if (option == "force")
+        return command == "config" && sub == "get";
+    if (option == "force" || option == "downgrade")
         return command == "update";
+    if (option == "allow-old-firmware")
+        return command == "config" && sub == "set";
     if (option == "probe")
         return command == "list";
     return true;
@@ -110,6 +147,8 @@ int run(int argc, char* argv[]) {
     const QCommandLineOption output({"o", "output"}, "", "ARQ");
     const QCommandLineOption raw("raw", "", "ARQ");
     const QCommandLineOption force("force", "");
+    const QCommandLineOption downgrade("downgrade", "");
+    const QCommandLineOption oldFirmware("allow-old-firmware", "");
     const QCommandLineOption probe("probe", "");
     const QCommandLineOption timeout("timeout", "", "S");
     const QCommandLineOption json("json", "");
@@ -122,8 +161,8 @@ int run(int argc, char* argv[]) {
     const QCommandLineOption record("record", "", "ARQ");
     const QCommandLineOption jobs("jobs", "", "N");
     const QCommandLineOption csv("csv", "");
-    parser.addOptions({port, output, raw, force, probe, timeout, json, quiet, help, version,
-                       profile, all, watch, record, jobs, csv});
+    parser.addOptions({port, output, raw, force, downgrade, oldFirmware, probe, timeout, json,
+                       quiet, help, version, profile, all, watch, record, jobs, csv});
 
     Output out(false, false);
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -147,9 +186,11 @@ int run(int argc, char* argv[]) {
                                  : name == "o" ? "output"
                                  : name == "q" ? "quiet"
                                                : name;
-        if (!allowed(command, longName)) {
+        const QString sub = command == "config" ? inv.words.value(1) : QString();
+        if (!allowed(command, sub, longName)) {
             out.error("a opção --" + longName.toStdString() + " não vale para '" +
-                      command.toStdString() + "'\n'vekctl --help' mostra o uso");
+                      (command + (sub.isEmpty() ? "" : " " + sub)).toStdString() +
+                      "'\n'vekctl --help' mostra o uso");
             return kExitUsage;
         }
     }
@@ -178,6 +219,8 @@ int run(int argc, char* argv[]) {
     inv.output = parser.value(output).toStdString();
     inv.raw = parser.value(raw).toStdString();
     inv.force = parser.isSet(force);
+    inv.downgrade = parser.isSet(downgrade);
+    inv.oldFirmware = parser.isSet(oldFirmware);
     inv.probe = parser.isSet(probe);
     if (parser.isSet(timeout)) {
         bool number = false;
@@ -189,58 +232,42 @@ int run(int argc, char* argv[]) {
         inv.wait = std::chrono::milliseconds(qint64(seconds * 1000));
     }
 
-    Output result(parser.isSet(json), parser.isSet(quiet));
-    TComSignal stop;
+    // An update tells its events as a stream; every other command gives one document.
+    Output result(parser.isSet(json), parser.isSet(quiet), command == "update");
+    // Lives as long as the process: the watchdog waits on it.
+    static TComSignal& stop = *new TComSignal;
     raiseOnInterrupt(stop);
+    endSoonAfterInterrupt(stop);
+    const auto fail = [&](ExitCode code, const std::string& id, const std::string& message,
+                          QJsonObject details = {}) {
+        result.endProgress();
+        const std::string hint = nextStep(command, inv.words.value(1), id);
+        result.error(message);
+        if (!hint.empty())
+            result.message(hint);
+        if (result.json()) {
+            details.insert("ok", false);
+            details.insert("error", QString::fromStdString(id));
+            details.insert("message", QString::fromStdString(message));
+            if (!hint.empty())
+                details.insert("next_step", QString::fromStdString(hint));
+            details.insert("exit_code", code);
+            result.jsonLine(details);
+        }
+        return code;
+    };
     try {
         return runCommand(inv, result, stop);
     } catch (const CommandFailure& failure) {
-        result.error(failure.what());
-        if (result.json())
-            result.jsonLine({{"ok", false},
-                             {"error", QString::fromStdString(failure.id())},
-                             {"message", QString::fromStdString(failure.what())},
-                             {"exit_code", failure.exitCode()}});
-        return failure.exitCode();
+        return fail(failure.exitCode(), failure.id(), failure.what());
     } catch (const LinkError& failure) {
-        result.endProgress();
-        std::string message = failure.title() + ": " + failure.what();
-        for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;)
-            message.replace(at, 2, "; ");
-        result.error(message);
-        if (result.json())
-            result.jsonLine({{"ok", false},
-                             {"error", "link_failed"},
-                             {"title", QString::fromStdString(failure.title())},
-                             {"message", QString::fromStdString(failure.what())},
-                             {"exit_code", kExitLinkFailed}});
-        return kExitLinkFailed;
-    } catch (const EComPort& failure) {
-        result.endProgress();
-        result.error(std::string("a ligação com o Vek caiu: ") + failure.what());
-        if (result.json())
-            result.jsonLine({{"ok", false},
-                             {"error", "port_failed"},
-                             {"message", failure.what()},
-                             {"exit_code", kExitLinkFailed}});
-        return kExitLinkFailed;
+        return fail(kExitLinkFailed, "link_failed", failure.title() + ": " + failure.what(),
+                    {{"title", QString::fromStdString(failure.title())}});
     } catch (const Interrupted&) {
-        result.endProgress();
-        result.error("interrompido; a porta foi fechada");
-        if (result.json())
-            result.jsonLine(
-                {{"ok", false}, {"error", "interrupted"}, {"exit_code", kExitInterrupted}});
-        return kExitInterrupted;
+        return fail(kExitInterrupted, "interrupted", "interrompido; a porta foi fechada");
     } catch (const std::exception& failure) {
         // Out of memory or threads: a message and a failure, not an abort.
-        result.endProgress();
-        result.error(std::string("vekctl: ") + failure.what());
-        if (result.json())
-            result.jsonLine({{"ok", false},
-                             {"error", "internal_error"},
-                             {"message", failure.what()},
-                             {"exit_code", kExitLinkFailed}});
-        return kExitLinkFailed;
+        return fail(kExitLinkFailed, "internal_error", failure.what());
     }
 }
 

@@ -1,10 +1,17 @@
 // The provisioning station as a bench runs it: vekctl provision against many simulated boxes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <QJsonArray>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -106,6 +113,15 @@ TEST(Station, EightBoxesInParallelWithTwoFaultyOnesEndRecordedAndTheRestHoldThei
         reasons[visits[i]["port"].toString().toStdString()] =
             visits[i]["reason"].toString().toStdString();
     EXPECT_EQ(reasons[boxes[2]->portPath()], "port_lost");
+    // What was done up to the unplug is recorded, with where it stopped.
+    for (const QJsonObject& v : visits)
+        if (v["port"].toString().toStdString() == boxes[2]->portPath()) {
+            EXPECT_EQ(v["actions"].toArray(), (QJsonArray{"identify", "upload"}));
+            EXPECT_EQ(v["stopped_at"].toObject(),
+                      (QJsonObject{{"step", "upload"}, {"packet", 900}, {"packets", 1833}}));
+            EXPECT_TRUE(v["error"].toString().startsWith("o Vek foi desconectado no pacote 900"))
+                << v["error"].toString().toStdString();
+        }
     EXPECT_EQ(reasons[boxes[5]->portPath()], "no_box");
     const auto image = FirmwareImage();
     for (int k : {0, 1, 3, 4, 6, 7}) {
@@ -144,12 +160,118 @@ TEST(Station, CtrlCMidRunClosesEveryPortAndRecordsEachStartedVisitAsInterrupted)
     const auto visits = bench.visits(&partial);
     EXPECT_EQ(partial, 0);
     ASSERT_EQ(visits.size(), 8u);
-    for (const QJsonObject& v : visits)
+    for (const QJsonObject& v : visits) {
         EXPECT_EQ(v["result"].toString(), "interrupted");
+        EXPECT_EQ(v["stopped_at"]["step"].toString(), "upload");
+    }
     // Every port is free again: each box answers a new visit.
     for (const auto& box : boxes)
         EXPECT_EQ(Vekctl().run({"info", "-p", QString::fromStdString(box->portPath())}).exitCode,
                   0);
+}
+
+// A production line must not service boxes it cannot record: a failed append leaves no fragment
+// for the next line to be glued onto, and no visit starts after it.
+TEST(Station, ALineIsWholeOrAbsentAndAStationThatCannotRecordStops) {
+    Bench bench;
+    const QByteArray earlier = R"({"time":"2026-12-09T10:00:00.000Z","result":"current"})"
+                               "\n";
+    {
+        QFile record(bench.record);
+        record.open(QIODevice::WriteOnly);
+        record.write(earlier);
+    }
+    std::vector<std::unique_ptr<SimBox>> boxes;
+    QStringList arguments{"provision", "--profile", bench.profile, "--record", bench.record,
+                          "--jobs",    "1"};
+    for (int k = 0; k < 2; ++k) {
+        boxes.push_back(std::make_unique<SimBox>(fieldBox(36)));
+        boxes.back()->start();
+        arguments << "-p" << QString::fromStdString(boxes.back()->portPath());
+    }
+    // Room for a fragment of the next line only, as on a full disk.
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    rlimit full = unlimited;
+    full.rlim_cur = rlim_t(earlier.size() + 40);
+    setrlimit(RLIMIT_FSIZE, &full);
+    QProcess process;
+    Vekctl().start(process, arguments);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 11) << process.readAllStandardError().toStdString();
+
+    QFile record(bench.record);
+    record.open(QIODevice::ReadOnly);
+    EXPECT_EQ(record.readAll(), earlier);
+    EXPECT_EQ(boxes[1]->stats().configReadRequests, 0u) << "a visit began after the failure";
+}
+
+// Two stations on one record would interleave anonymous failures; a port that another program
+// holds is no box's visit.
+TEST(Station, TheRecordBelongsToOneStationAndAPortHeldElsewhereIsNoVisit) {
+    Bench bench;
+    QProcess first;
+    Vekctl().start(first,
+                   {"provision", "--watch", "--profile", bench.profile, "--record", bench.record});
+    std::this_thread::sleep_for(500ms);
+    const Outcome second =
+        Vekctl().run({"provision", "--all", "--profile", bench.profile, "--record", bench.record});
+    EXPECT_EQ(second.exitCode, 11);
+    EXPECT_TRUE(second.err.contains(bench.record + ": o registro está em uso"))
+        << second.err.toStdString();
+    ::kill(pid_t(first.processId()), SIGINT);
+    ASSERT_TRUE(first.waitForFinished(5000));
+
+    SimBox box(fieldBox(36));
+    box.start();
+    const int holder = ::open(box.portPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    const Outcome busy = Vekctl().run({"provision", "--profile", bench.profile, "--record",
+                                       bench.record, "-p", QString::fromStdString(box.portPath())});
+    ::close(holder);
+    EXPECT_EQ(busy.exitCode, 9);
+    EXPECT_TRUE(busy.err.contains("em uso por outro programa") ||
+                busy.out.contains("em uso por outro programa"))
+        << busy.out.toStdString() << busy.err.toStdString();
+    EXPECT_TRUE(bench.visits().empty());
+}
+
+// udev changes a new node's mode just after the plug-in, and a box may be named by its stable
+// link as well as by its node: neither makes another visit.
+TEST(Station, APortIsKnownByTheDeviceItLeadsToNotByItsNameOrMode) {
+    Bench bench;
+    SimBox box(fieldBox(36));
+    box.start();
+    const QString node = QString::fromStdString(box.portPath());
+    const QString link = bench.dir.filePath("by-id-vek");
+    ASSERT_TRUE(QFile::link(node, link));
+    const Outcome both = Vekctl({node}).run({"provision", "--profile", bench.profile, "--record",
+                                             bench.record, "-p", node, "-p", link});
+    EXPECT_EQ(both.exitCode, 0) << both.err.toStdString();
+    EXPECT_EQ(bench.visits().size(), 1u);
+
+    QProcess watch;
+    Vekctl({node}).start(watch, {"provision", "--watch", "--profile", bench.profile, "--record",
+                                 bench.record, "-p", link});
+    const auto visited = [&](std::size_t n) {
+        const auto limit = Clock::now() + 10s;
+        while (bench.visits().size() < n && Clock::now() < limit)
+            std::this_thread::sleep_for(20ms);
+        return bench.visits().size();
+    };
+    EXPECT_EQ(visited(2), 2u) << "the stable name is watched";
+    ::chmod(box.portPath().c_str(), 0660);
+    std::this_thread::sleep_for(1s);
+    ::kill(pid_t(watch.processId()), SIGINT);
+    ASSERT_TRUE(watch.waitForFinished(5000));
+    EXPECT_EQ(bench.visits().size(), 2u) << "a change of mode taken for a re-plug";
+}
+
+TEST(Station, NoBoxOnAnyPortIsNoSuccess) {
+    Bench bench;
+    const Outcome run = Vekctl().run({"provision", "--all", "--profile", bench.profile});
+    EXPECT_EQ(run.exitCode, 5) << run.out.toStdString() << run.err.toStdString();
 }
 
 // Sanitized builds run several times slower, keep freed memory in quarantine and add threads of
@@ -166,6 +288,8 @@ TEST(Station, WatchingServicesEachOfManyPlugInsOnceAndLeavesNothingBehind) {
     const QString folder = bench.dir.filePath("hub");
     std::filesystem::create_directories(folder.toStdString());
     QProcess process;
+    // Nothing reads its lines while the boxes come and go: a full pipe would hold the station.
+    process.setStandardOutputFile(QProcess::nullDevice());
     Vekctl({folder}).start(
         process, {"provision", "--watch", "--profile", bench.profile, "--record", bench.record});
     std::this_thread::sleep_for(300ms);

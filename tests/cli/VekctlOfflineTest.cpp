@@ -60,6 +60,9 @@ TEST(VekctlOffline, ProfilesThatDifferOrAreBadGiveTheirCodes) {
     EXPECT_EQ(bad.exitCode, 3);
     EXPECT_TRUE(bad.err.contains("c.json: idling.time_limit")) << bad.err.toStdString();
     EXPECT_EQ(vekctl.run({"config", "frobnicate"}).exitCode, 2);
+    // Options that mean nothing to a command are refused, not ignored.
+    EXPECT_EQ(vekctl.run({"config", "check", a, "-o", f.dir.filePath("x")}).exitCode, 2);
+    EXPECT_EQ(vekctl.run({"config", "set", "-p", "COM9", a, "--raw", "x"}).exitCode, 2);
 }
 
 TEST(VekctlOffline, TheReportSkipsAPartialLineAndKeepsEachBoxsLastVisit) {

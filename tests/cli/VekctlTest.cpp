@@ -172,6 +172,9 @@ TEST(Vekctl, ASilentBoxAndAHungUpBoxEachGiveTheirExitCode) {
     StartedBox gone(boxWith({3, 0, 2, 30}), pulled);
     const Outcome lost = Vekctl().run({"update", "-p", portOf(gone)});
     EXPECT_EQ(lost.exitCode, 1) << lost.err.toStdString();
+    EXPECT_TRUE(lost.err.contains("o Vek foi desconectado no pacote 200 de 1833"))
+        << lost.err.toStdString();
+    EXPECT_TRUE(lost.err.contains("rode 'vekctl update' de novo")) << lost.err.toStdString();
 
     // Every packet taken but the closing one: no success is announced.
     SimFaults unanswered;
@@ -180,9 +183,94 @@ TEST(Vekctl, ASilentBoxAndAHungUpBoxEachGiveTheirExitCode) {
     QTemporaryDir dir;
     const QString profile = dir.filePath("default.json");
     ASSERT_EQ(Vekctl().run({"preset", "default", "-o", profile}).exitCode, 0);
-    const Outcome unconfirmed = Vekctl().run({"config", "set", "-p", portOf(closing), profile});
+    const Outcome unconfirmed =
+        Vekctl().run({"config", "set", "-p", portOf(closing), profile, "--json"});
     EXPECT_EQ(unconfirmed.exitCode, 1) << unconfirmed.err.toStdString();
     EXPECT_FALSE(unconfirmed.err.contains("sucesso")) << unconfirmed.err.toStdString();
+    // The report is one line that names where the transfer stopped.
+    const QString message = jsonOf(unconfirmed.out)["message"].toString();
+    EXPECT_TRUE(message.startsWith("ERRO #0x02: A operação não foi concluida! (Nacks = 0"))
+        << message.toStdString();
+    const QString last = QString::number(transferPacketCount(kConfigBlockSize));
+    EXPECT_TRUE(message.endsWith("no pacote " + last + " de " + last)) << message.toStdString();
+    EXPECT_FALSE(message.contains('\r') || message.contains('\n'));
+}
+
+// What is read as a profile or a record is a regular file: a box's port named without "port:"
+// would be read for ever, and a file that is no record is not an empty one.
+TEST(Vekctl, AFileArgumentThatIsNoFileOrNoRecordIsRefusedAtOnce) {
+    StartedBox box(fieldBox(36));
+    QTemporaryDir dir;
+    const QString profile = dir.filePath("p.json");
+    ASSERT_EQ(Vekctl().run({"preset", "trevalo", "-o", profile}).exitCode, 0);
+    const Outcome port = Vekctl().run({"config", "diff", portOf(box), profile}, 5s);
+    EXPECT_EQ(port.exitCode, 11);
+    EXPECT_TRUE(port.err.contains("use port:" + portOf(box))) << port.err.toStdString();
+
+    const Outcome notRecord = Vekctl().run({"report", profile});
+    EXPECT_EQ(notRecord.exitCode, 11);
+    EXPECT_TRUE(notRecord.err.contains("não é um registro")) << notRecord.err.toStdString();
+    EXPECT_EQ(Vekctl().run({"report", "/proc/self/mem"}).exitCode, 11);
+}
+
+TEST(Vekctl, APathThatIsNoSerialPortIsSaidSo) {
+    const Outcome run = Vekctl().run({"info", "-p", "/dev/null"});
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(run.err.trimmed(), "vekctl: /dev/null não é uma porta serial");
+}
+
+// A script reads exactly one JSON document from each command that is not a stream.
+TEST(Vekctl, JsonOfAConfigurationCommandIsOneDocument) {
+    StartedBox box(fieldBox(36));
+    QTemporaryDir dir;
+    const QString profile = dir.filePath("p.json");
+    ASSERT_EQ(Vekctl().run({"preset", "trevalo", "-o", profile}).exitCode, 0);
+    const QStringList commands[] = {
+        {"config", "get", "-p", portOf(box)},
+        {"config", "set", "-p", portOf(box), profile},
+        {"config", "diff", profile, "port:" + portOf(box)},
+    };
+    for (const QStringList& command : commands) {
+        SCOPED_TRACE(command.join(' ').toStdString());
+        const Outcome run = Vekctl().run(QStringList{"--json"} + command);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        QJsonParseError error{};
+        EXPECT_TRUE(QJsonDocument::fromJson(run.out.toUtf8(), &error).isObject())
+            << error.errorString().toStdString() << "\n"
+            << run.out.toStdString();
+    }
+}
+
+// A new firmware may keep its configuration elsewhere: the update comes first, unless told.
+TEST(Vekctl, AConfigurationIsNotWrittenToABoxWhoseFirmwareIsDue) {
+    StartedBox box(boxWith({3, 0, 2, 30}));
+    QTemporaryDir dir;
+    const QString profile = dir.filePath("p.json");
+    ASSERT_EQ(Vekctl().run({"preset", "default", "-o", profile}).exitCode, 0);
+    const Outcome refused = Vekctl().run({"config", "set", "-p", portOf(box), profile});
+    EXPECT_EQ(refused.exitCode, 12);
+    EXPECT_TRUE(refused.err.contains("vekctl update -p")) << refused.err.toStdString();
+    EXPECT_TRUE(untouched(box));
+
+    const Outcome told =
+        Vekctl().run({"config", "set", "-p", portOf(box), profile, "--allow-old-firmware"});
+    EXPECT_EQ(told.exitCode, 0) << told.err.toStdString();
+    EXPECT_TRUE(told.err.contains("Gravando a configuração de")) << told.err.toStdString();
+    EXPECT_FALSE(told.err.contains("atualização", Qt::CaseInsensitive)) << told.err.toStdString();
+}
+
+TEST(Vekctl, ANewerFirmwareGoesBackOnlyWhenADowngradeIsAsked) {
+    StartedBox box(boxWith({3, 0, 2, 40}));
+    const Outcome forced = Vekctl().run({"update", "--force", "-p", portOf(box)});
+    EXPECT_EQ(forced.exitCode, 2);
+    EXPECT_TRUE(forced.err.contains("--downgrade")) << forced.err.toStdString();
+    EXPECT_TRUE(untouched(box));
+
+    const Outcome back = Vekctl().run({"update", "--downgrade", "-p", portOf(box)});
+    EXPECT_EQ(back.exitCode, 0) << back.err.toStdString();
+    EXPECT_TRUE(back.out.contains("de 2.40 para 2.36")) << back.out.toStdString();
+    EXPECT_EQ(box.firmwareReceived(),
+              std::vector<uint8_t>(FirmwareImage().begin(), FirmwareImage().end()));
 }
 
 TEST(Vekctl, CtrlCDuringAnUploadClosesThePortAndExits130) {
