@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <map>
@@ -328,8 +329,19 @@ int configCheck(const Invocation& inv, Output& out, const TComSignal&) {
 // A profile file, or the configuration of the box on "port:PATH".
 PanelValues panelFrom(const std::string& source, const Invocation& inv, Output& out,
                       const TComSignal& stop) {
-    if (!source.starts_with("port:"))
-        return loadProfile(source).panel;
+    if (!source.starts_with("port:")) {
+        try {
+            return loadProfile(source).panel;
+        } catch (const CommandFailure& failure) {
+            std::error_code error;
+            if (failure.id() != "not_a_file" || !std::filesystem::is_character_file(source, error))
+                throw;
+            throw CommandFailure(failure.exitCode(), failure.id(),
+                                 failure.what() +
+                                     std::string(" (para ler o Vek nessa porta, use port:") +
+                                     source + ")");
+        }
+    }
     Invocation onPort = inv;
     onPort.port = source.substr(5);
     ReachedBox box = reachBootloaderBox(onPort, stop, out);

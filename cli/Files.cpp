@@ -40,10 +40,8 @@ void requireRegularFile(const std::string& path, bool mayBeMissing) {
         return;
     if (status.type() == std::filesystem::file_type::not_found || error)
         unreadable(path, QString::fromStdString(error.message()));
-    std::string message = path + " não é um arquivo comum: é " + kindOf(status.type());
-    if (status.type() == std::filesystem::file_type::character)
-        message += " (para ler o Vek nessa porta, use port:" + path + ")";
-    throw CommandFailure(kExitFileError, "not_a_file", message);
+    throw CommandFailure(kExitFileError, "not_a_file",
+                         path + " não é um arquivo comum: é " + kindOf(status.type()));
 }
 
 QByteArray readFile(const std::string& path, qsizetype limit) {
