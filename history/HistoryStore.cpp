@@ -426,10 +426,24 @@ std::vector<StationState> HistoryStore::stations() {
             prepare("SELECT journal FROM journals WHERE station = ? ORDER BY journal");
         journals.addBindValue(station.station);
         run(journals);
+        // A PostgreSQL connection streams one query's rows at a time: read them all first.
+        QStringList names;
         while (journals.next())
-            station.journals.push_back(journalState(journals.value(0).toString()));
+            names << journals.value(0).toString();
+        for (const QString& name : names)
+            station.journals.push_back(journalState(name));
     }
     return result;
+}
+
+std::vector<QByteArray> HistoryStore::conflicts(const QString& visit) {
+    QSqlQuery query = prepare("SELECT line FROM conflicts WHERE visit = ? ORDER BY received_at");
+    query.addBindValue(visit);
+    run(query);
+    std::vector<QByteArray> lines;
+    while (query.next())
+        lines.push_back(query.value(0).toByteArray());
+    return lines;
 }
 
 VerifyReport HistoryStore::verify() {

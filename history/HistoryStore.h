@@ -106,6 +106,8 @@ class HistoryStore {
     std::vector<StoredVisit> visits(const HistoryFilter& filter, const PageKey& after, int limit,
                                     bool chronological);
     std::vector<StationState> stations();
+    // The other lines that came with a stored visit's identifier, for the audit.
+    std::vector<QByteArray> conflicts(const QString& visit);
     // Re-hashes every stored line against its columns and checks every journal's chain; lines
     // are read a page at a time.
     VerifyReport verify();
