@@ -1,0 +1,32 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+// The program vekhistory run as it is installed.
+struct ProgramRun {
+    int exitCode = -1;
+    QString out, err;
+};
+ProgramRun runVekhistory(const QStringList& args);
+
+// `vekhistory serve` on a free loopback port, stopped (SIGTERM) when the object goes.
+class ServedHistory {
+  public:
+    explicit ServedHistory(const QString& db);
+    ~ServedHistory();
+
+    httplib::Client client(const std::string& token = {}) const;
+    // POST /api/v1/visits with the lines; the answer's JSON.
+    QJsonObject post(const QByteArray& lines, const std::string& token = {}) const;
+    QJsonObject get(const std::string& path, const std::string& token = {}) const;
+
+  private:
+    QProcess process_;
+    int port_ = 0;
+};
