@@ -515,6 +515,16 @@ std::vector<TokenEntry> HistoryStore::tokens() {
     return result;
 }
 
+bool HistoryStore::roleMayChangeVisits() {
+    if (!postgres_)
+        return false;
+    QSqlQuery query = prepare(
+        "SELECT has_table_privilege('visits', 'UPDATE') OR has_table_privilege('visits', 'DELETE')"
+        " OR has_table_privilege('visits', 'TRUNCATE')");
+    run(query);
+    return query.next() && query.value(0).toBool();
+}
+
 void HistoryStore::grantServerRole(const QString& role) {
     if (!postgres_)
         throw StoreError("papéis só existem no PostgreSQL");

@@ -114,6 +114,9 @@ class HistoryStore {
 
     void addToken(const TokenEntry& token);
     std::vector<TokenEntry> tokens();
+    // Whether this connection's PostgreSQL role may change visits past the trigger's guard (the
+    // owner's can); false on SQLite, where the file's owner can anyway.
+    bool roleMayChangeVisits();
     // Lets a PostgreSQL role run the server: read and add visits, never change or remove them.
     void grantServerRole(const QString& role);
 

@@ -328,6 +328,10 @@ HistoryServer::HistoryServer(const ServerSettings& settings) {
     {
         HistoryStore store(settings.db);
         open_ = store.tokens().empty();
+        if (store.roleMayChangeVisits())
+            std::cerr << "vekhistory: aviso: o papel desta conexão pode alterar e apagar visitas "
+                         "(é o dono do banco?); rode o servidor com um papel próprio, liberado "
+                         "pelo dono com \"vekhistory grant PAPEL\"\n";
     }
     if (open_ && !isLoopbackHost(settings.host))
         throw ServerError(

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <array>
 
+#include "history/CsvField.h"
+
 namespace vek::history {
 
 namespace {
@@ -18,17 +20,8 @@ constexpr std::array kLineColumns{
     "firmware_after", "profile",      "block",   "block_before", "block_after",
     "result",         "reason",       "error",   "duration_s"};
 
-std::string csvField(const QString& value) {
-    const std::string text = value.toStdString();
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
+std::string csvText(const QString& value) {
+    return csvField(value.toStdString());
 }
 
 }  // namespace
@@ -42,17 +35,17 @@ std::string visitCsvHeader() {
 
 std::string visitCsvRow(const StoredVisit& visit) {
     const QJsonObject line = QJsonDocument::fromJson(visit.line).object();
-    std::string row = csvField(visit.visit) + ',' + csvField(visit.time);
+    std::string row = csvText(visit.visit) + ',' + csvText(visit.time);
     for (const char* column : kLineColumns)
-        row += ',' + csvField(line.value(column).toVariant().toString());
+        row += ',' + csvText(line.value(column).toVariant().toString());
     QStringList actions;
     for (const QJsonValue& action : line.value("actions").toArray())
         actions << action.toString();
-    row += ',' + csvField(actions.join(' '));
+    row += ',' + csvText(actions.join(' '));
     const QJsonObject stopped = line.value("stopped_at").toObject();
     for (const char* key : {"step", "packet", "packets"})
-        row += ',' + csvField(stopped.value(key).toVariant().toString());
-    return row + ',' + csvField(visit.receivedAt) + '\n';
+        row += ',' + csvText(stopped.value(key).toVariant().toString());
+    return row + ',' + csvText(visit.receivedAt) + '\n';
 }
 
 }  // namespace vek::history

@@ -121,6 +121,7 @@ TEST_P(StoreTest, TheServersConnectionCannotChangeOrRemoveAVisit) {
         }
     }
     HistoryStore server(serverLocation);
+    EXPECT_FALSE(server.roleMayChangeVisits());
     server.ingest(parsed(TestJournal("bancada-2").next("A2")), "");
     EXPECT_EQ(server.visits({}, {}, 10, true).size(), 2u);
     std::vector<QString> changes{"UPDATE visits SET result = 'failed'", "DELETE FROM visits"};
