@@ -8,7 +8,9 @@
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <atomic>
+#include <numeric>
 
 #include "history/HistorySchema.h"
 
@@ -25,6 +27,11 @@ QString nowUtc() {
 QString newConnectionName() {
     static std::atomic<int> next{0};
     return QString("vekhistory-%1").arg(next++);
+}
+
+// A field the line lacks is stored as an empty text: a null QString would bind as NULL.
+QVariant text(const QString& value) {
+    return value.isNull() ? QVariant(QString("")) : QVariant(value);
 }
 
 // What the box holds after the visit.
@@ -82,6 +89,33 @@ void addPageKey(Where& where, const PageKey& after, const QString& timeColumn,
 }
 
 }  // namespace
+
+void HistoryStore::BatchSummary::add(const JournalLine& line, const QString& station,
+                                     const QString& receivedAt) {
+    if (!line.identifier.isEmpty()) {
+        const auto [box, added] = boxes.try_emplace(identifierKey(line.identifier), &line, station);
+        if (!added && std::pair(line.time, line.chain.visit) >
+                          std::pair(box->second.line->time, box->second.line->chain.visit))
+            box->second = {&line, station};
+    }
+    if (!line.legacy) {
+        JournalSeen& chain = journals[line.chain.journal];
+        chain.station = station;
+        ++chain.lines;
+        if (line.chain.seq > chain.lastSeq) {
+            chain.lastSeq = line.chain.seq;
+            chain.lastHash = line.hash;
+        }
+    }
+    // A line sent as soon as it was written arrives about when it ends by the station's clock:
+    // the least lag seen is how far behind the server's clock the station's runs.
+    const QDateTime ended = QDateTime::fromString(line.time, Qt::ISODateWithMs)
+                                .addMSecs(qint64(line.durationSeconds * 1000));
+    const qint64 lag = ended.msecsTo(QDateTime::fromString(receivedAt, Qt::ISODateWithMs));
+    const auto [seen, added] = stations.try_emplace(station, StationSeen{line.chain.visit, lag});
+    seen->second.lastVisit = line.chain.visit;
+    seen->second.leastLagMs = std::min(seen->second.leastLagMs, lag);
+}
 
 const char* outcomeName(IngestOutcome outcome) {
     switch (outcome) {
@@ -237,100 +271,115 @@ void HistoryStore::migrate() {
 }
 
 IngestOutcome HistoryStore::ingest(const JournalLine& line, const QString& station) {
-    const QString lineStation = line.chain.station.isEmpty() ? station : line.chain.station;
+    return ingest({{&line, station}}).front();
+}
+
+std::vector<IngestOutcome> HistoryStore::ingest(const std::vector<LineFrom>& lines) {
+    // Rows are locked in one order whatever the batch (visits by key, then boxes, journals and
+    // stations by key), so that batches stored at once by several servers never dead-lock.
+    std::vector<std::size_t> order(lines.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&lines](std::size_t a, std::size_t b) {
+        return lines[a].line->chain.visit < lines[b].line->chain.visit;
+    });
     const QString receivedAt = nowUtc();
+    std::vector<IngestOutcome> outcomes(lines.size());
     begin();
     try {
-        QSqlQuery insert = prepare(
-            "INSERT INTO visits (visit, journal, seq, prev, line_hash, station, time, identifier,"
-            " identifier_key, firmware, profile, result, received_at, line)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (visit) DO NOTHING");
-        for (const QVariant& value :
-             {QVariant(line.chain.visit), QVariant(line.chain.journal),
-              line.legacy ? QVariant() : QVariant(line.chain.seq), QVariant(line.chain.prev),
-              QVariant(line.hash), QVariant(lineStation), QVariant(line.time),
-              QVariant(line.identifier), QVariant(identifierKey(line.identifier)),
-              QVariant(firmwareHeld(line)), QVariant(line.profile), QVariant(line.result),
-              QVariant(receivedAt), QVariant(line.bytes)})
-            insert.addBindValue(value);
-        run(insert);
-        IngestOutcome outcome = IngestOutcome::Stored;
-        if (insert.numRowsAffected() == 1) {
-            recordStored(line, lineStation, receivedAt);
-        } else {
-            QSqlQuery known = prepare("SELECT line_hash FROM visits WHERE visit = ?");
-            known.addBindValue(line.chain.visit);
-            run(known);
-            if (known.next() && known.value(0).toString() == line.hash) {
-                outcome = IngestOutcome::Duplicate;
-            } else {
-                outcome = IngestOutcome::Conflict;
-                QSqlQuery conflict = prepare(
-                    "INSERT INTO conflicts (visit, line_hash, station, received_at, line)"
-                    " VALUES (?, ?, ?, ?, ?) ON CONFLICT (visit, line_hash) DO NOTHING");
-                for (const QVariant& value :
-                     {QVariant(line.chain.visit), QVariant(line.hash), QVariant(lineStation),
-                      QVariant(receivedAt), QVariant(line.bytes)})
-                    conflict.addBindValue(value);
-                run(conflict);
-            }
+        BatchSummary stored;
+        for (const std::size_t i : order) {
+            const JournalLine& line = *lines[i].line;
+            const QString station =
+                line.chain.station.isEmpty() ? lines[i].station : line.chain.station;
+            outcomes[i] = insertVisit(line, station, receivedAt);
+            if (outcomes[i] == IngestOutcome::Stored)
+                stored.add(line, station, receivedAt);
         }
+        updateSummaries(stored, receivedAt);
         commit();
-        return outcome;
+        return outcomes;
     } catch (...) {
         rollback();
         throw;
     }
 }
 
-void HistoryStore::recordStored(const JournalLine& line, const QString& station,
-                                const QString& receivedAt) {
-    if (!line.identifier.isEmpty()) {
-        QSqlQuery box = prepare(
-            "INSERT INTO boxes (identifier_key, identifier, last_time, last_visit, station,"
-            " firmware, profile, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
-            " ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
-            " last_time = excluded.last_time, last_visit = excluded.last_visit,"
-            " station = excluded.station, firmware = excluded.firmware,"
-            " profile = excluded.profile, result = excluded.result"
-            " WHERE (excluded.last_time, excluded.last_visit) >"
-            " (boxes.last_time, boxes.last_visit)");
+IngestOutcome HistoryStore::insertVisit(const JournalLine& line, const QString& station,
+                                        const QString& receivedAt) {
+    QSqlQuery insert = prepare(
+        "INSERT INTO visits (visit, journal, seq, prev, line_hash, station, time, identifier,"
+        " identifier_key, firmware, profile, result, received_at, line)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (visit) DO NOTHING");
+    for (const QVariant& value :
+         {text(line.chain.visit), text(line.chain.journal),
+          line.legacy ? QVariant() : QVariant(line.chain.seq), text(line.chain.prev),
+          text(line.hash), text(station), text(line.time), text(line.identifier),
+          text(identifierKey(line.identifier)), text(firmwareHeld(line)), text(line.profile),
+          text(line.result), text(receivedAt), QVariant(line.bytes)})
+        insert.addBindValue(value);
+    run(insert);
+    if (insert.numRowsAffected() == 1)
+        return IngestOutcome::Stored;
+    QSqlQuery known = prepare("SELECT line_hash FROM visits WHERE visit = ?");
+    known.addBindValue(line.chain.visit);
+    run(known);
+    if (known.next() && known.value(0).toString() == line.hash)
+        return IngestOutcome::Duplicate;
+    known.finish();
+    QSqlQuery conflict = prepare(
+        "INSERT INTO conflicts (visit, line_hash, station, received_at, line)"
+        " VALUES (?, ?, ?, ?, ?) ON CONFLICT (visit, line_hash) DO NOTHING");
+    for (const QVariant& value : {text(line.chain.visit), text(line.hash), text(station),
+                                  text(receivedAt), QVariant(line.bytes)})
+        conflict.addBindValue(value);
+    run(conflict);
+    return IngestOutcome::Conflict;
+}
+
+void HistoryStore::updateSummaries(const BatchSummary& stored, const QString& receivedAt) {
+    QSqlQuery box = prepare(
+        "INSERT INTO boxes (identifier_key, identifier, last_time, last_visit, station,"
+        " firmware, profile, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
+        " ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
+        " last_time = excluded.last_time, last_visit = excluded.last_visit,"
+        " station = excluded.station, firmware = excluded.firmware,"
+        " profile = excluded.profile, result = excluded.result"
+        " WHERE (excluded.last_time, excluded.last_visit) > (boxes.last_time, boxes.last_visit)");
+    for (const auto& [key, latest] : stored.boxes) {
+        const JournalLine& line = *latest.line;
         for (const QVariant& value :
-             {QVariant(identifierKey(line.identifier)), QVariant(line.identifier),
-              QVariant(line.time), QVariant(line.chain.visit), QVariant(station),
-              QVariant(firmwareHeld(line)), QVariant(line.profile), QVariant(line.result)})
+             {text(key), text(line.identifier), text(line.time), text(line.chain.visit),
+              text(latest.station), text(firmwareHeld(line)), text(line.profile),
+              text(line.result)})
             box.addBindValue(value);
         run(box);
     }
-    if (!line.legacy) {
-        QSqlQuery journal = prepare(
-            "INSERT INTO journals (journal, station, last_seq, last_hash, lines)"
-            " VALUES (?, ?, ?, ?, 1) ON CONFLICT (journal) DO UPDATE SET"
-            " lines = journals.lines + 1,"
-            " last_hash = CASE WHEN excluded.last_seq > journals.last_seq"
-            " THEN excluded.last_hash ELSE journals.last_hash END,"
-            " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
-            " THEN excluded.last_seq ELSE journals.last_seq END");
-        for (const QVariant& value : {QVariant(line.chain.journal), QVariant(station),
-                                      QVariant(line.chain.seq), QVariant(line.hash)})
+    QSqlQuery journal = prepare(
+        "INSERT INTO journals (journal, station, last_seq, last_hash, lines)"
+        " VALUES (?, ?, ?, ?, ?) ON CONFLICT (journal) DO UPDATE SET"
+        " lines = journals.lines + excluded.lines,"
+        " last_hash = CASE WHEN excluded.last_seq > journals.last_seq"
+        " THEN excluded.last_hash ELSE journals.last_hash END,"
+        " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
+        " THEN excluded.last_seq ELSE journals.last_seq END");
+    for (const auto& [id, chain] : stored.journals) {
+        for (const QVariant& value : {text(id), text(chain.station), QVariant(chain.lastSeq),
+                                      text(chain.lastHash), QVariant(chain.lines)})
             journal.addBindValue(value);
         run(journal);
     }
-    // A line sent as soon as it was written arrives about when it ends by the station's clock:
-    // the least lag seen is how far behind the server's clock the station's runs.
-    const QDateTime ended = QDateTime::fromString(line.time, Qt::ISODateWithMs)
-                                .addMSecs(qint64(line.durationSeconds * 1000));
-    const qint64 lag = ended.msecsTo(QDateTime::fromString(receivedAt, Qt::ISODateWithMs));
-    QSqlQuery stationRow = prepare(
+    QSqlQuery station = prepare(
         "INSERT INTO stations (station, last_received, last_visit, least_lag_ms)"
         " VALUES (?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET"
         " last_received = excluded.last_received, last_visit = excluded.last_visit,"
         " least_lag_ms = CASE WHEN excluded.least_lag_ms < stations.least_lag_ms"
         " THEN excluded.least_lag_ms ELSE stations.least_lag_ms END");
-    for (const QVariant& value :
-         {QVariant(station), QVariant(receivedAt), QVariant(line.chain.visit), QVariant(lag)})
-        stationRow.addBindValue(value);
-    run(stationRow);
+    for (const auto& [name, seen] : stored.stations) {
+        for (const QVariant& value :
+             {text(name), text(receivedAt), text(seen.lastVisit), QVariant(seen.leastLagMs)})
+            station.addBindValue(value);
+        run(station);
+    }
 }
 
 std::vector<BoxState> HistoryStore::boxes(const HistoryFilter& filter, const PageKey& after,

@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -100,6 +101,12 @@ class HistoryStore {
     // conflict and never replaces the original. station fills the line's station when it has
     // none (a line written before the chain).
     IngestOutcome ingest(const JournalLine& line, const QString& station);
+    // A batch in one transaction: outcomes in the lines' order.
+    struct LineFrom {
+        const JournalLine* line;
+        QString station;
+    };
+    std::vector<IngestOutcome> ingest(const std::vector<LineFrom>& lines);
 
     std::vector<BoxState> boxes(const HistoryFilter& filter, const PageKey& after, int limit);
     // Oldest first when chronological, else newest first.
@@ -130,7 +137,29 @@ class HistoryStore {
     void migrate();
     int schemaVersion();
     JournalState journalState(const QString& journal);
-    void recordStored(const JournalLine& line, const QString& station, const QString& receivedAt);
+
+    // What a batch's stored lines change in the per-box, per-journal and per-station tables.
+    struct BoxSeen {
+        const JournalLine* line;
+        QString station;
+    };
+    struct JournalSeen {
+        QString station, lastHash;
+        qint64 lastSeq = 0, lines = 0;
+    };
+    struct StationSeen {
+        QString lastVisit;
+        qint64 leastLagMs;
+    };
+    struct BatchSummary {
+        std::map<QString, BoxSeen> boxes;  // by identifier key
+        std::map<QString, JournalSeen> journals;
+        std::map<QString, StationSeen> stations;
+        void add(const JournalLine& line, const QString& station, const QString& receivedAt);
+    };
+    IngestOutcome insertVisit(const JournalLine& line, const QString& station,
+                              const QString& receivedAt);
+    void updateSummaries(const BatchSummary& stored, const QString& receivedAt);
 
     QString connectionName_;
     QSqlDatabase db_;

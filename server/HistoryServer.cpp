@@ -164,30 +164,39 @@ Caller authenticate(const httplib::Request& req, Access access, bool open) {
 
 using Route = std::function<void(const httplib::Request&, httplib::Response&, const Caller&)>;
 
-// Every route: its access checked first, a refusal answered with its status, a database that
-// went away answered 503 (the next request opens a new connection).
+// Every route: its access checked first, a refusal answered with its status. A connection the
+// database dropped (it restarted) is opened again and the request tried once more, which is
+// safe since storing a line twice stores it once; a database still away is answered 503.
 httplib::Server::Handler guarded(Access access, bool open, Route route) {
     return [access, open, route](const httplib::Request& req, httplib::Response& res) {
-        try {
-            route(req, res, authenticate(req, access, open));
-        } catch (const Refusal& refusal) {
-            sendRefusal(res, refusal);
-        } catch (const StoreError& error) {
-            closeThreadStore();
-            std::cerr << "vekhistory: " << error.what() << std::endl;
-            sendRefusal(res, {503, "database_unavailable", "o banco de dados não respondeu"});
+        for (int attempt = 1;; ++attempt) {
+            try {
+                route(req, res, authenticate(req, access, open));
+                return;
+            } catch (const Refusal& refusal) {
+                sendRefusal(res, refusal);
+                return;
+            } catch (const StoreError& error) {
+                closeThreadStore();
+                if (attempt == 2) {
+                    std::cerr << "vekhistory: " << error.what() << std::endl;
+                    sendRefusal(res,
+                                {503, "database_unavailable", "o banco de dados não respondeu"});
+                    return;
+                }
+            }
         }
     };
 }
 
-QJsonObject ingestLine(QByteArrayView bytes, const Caller& caller) {
-    const ParsedLine parsed = parseJournalLine(bytes);
+// The refusal of a line that cannot be stored, or an empty object when it can.
+QJsonObject refusalOf(const ParsedLine& parsed, const Caller& caller) {
     if (!parsed.ok())
         return {{"result", "refused"},
                 {"reason", parsed.refusal.reason},
                 {"message", parsed.refusal.message}};
-    const JournalLine& line = parsed.line;
-    const QString station = line.chain.station.isEmpty() ? caller.name : line.chain.station;
+    const QString station =
+        parsed.line.chain.station.isEmpty() ? caller.name : parsed.line.chain.station;
     if (station.isEmpty())
         return {{"result", "refused"},
                 {"reason", "missing_field"},
@@ -196,8 +205,7 @@ QJsonObject ingestLine(QByteArrayView bytes, const Caller& caller) {
         return {{"result", "refused"},
                 {"reason", "forged_station"},
                 {"message", "a linha é de outra estação que não a do token"}};
-    const IngestOutcome outcome = threadStore().ingest(line, station);
-    return {{"visit", line.chain.visit}, {"result", outcomeName(outcome)}};
+    return {};
 }
 
 void postVisits(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
@@ -208,8 +216,9 @@ void postVisits(const httplib::Request& req, httplib::Response& res, const Calle
     if (body.count('\n') + (body.endsWith('\n') ? 0 : 1) > kMaxLinesPerRequest)
         throw Refusal{413, "too_many_lines",
                       QString("no máximo %1 linhas por pedido").arg(kMaxLinesPerRequest)};
-    QJsonArray results;
-    QJsonObject counts{{"stored", 0}, {"duplicate", 0}, {"conflict", 0}, {"refused", 0}};
+    std::vector<QJsonObject> answers;
+    std::vector<ParsedLine> accepted;  // all stored in one transaction
+    std::vector<std::size_t> acceptedAnswers;
     qsizetype start = 0;
     for (int number = 1; start < body.size(); ++number) {
         qsizetype end = body.indexOf('\n', start);
@@ -219,8 +228,28 @@ void postVisits(const httplib::Request& req, httplib::Response& res, const Calle
         start = end + 1;
         if (bytes.trimmed().isEmpty())
             continue;
-        QJsonObject answer = ingestLine(bytes, caller);
+        ParsedLine parsed = parseJournalLine(bytes);
+        QJsonObject answer = refusalOf(parsed, caller);
         answer.insert("line", number);
+        if (answer.contains("reason")) {
+            answers.push_back(answer);
+            continue;
+        }
+        answer.insert("visit", parsed.line.chain.visit);
+        acceptedAnswers.push_back(answers.size());
+        answers.push_back(answer);
+        accepted.push_back(std::move(parsed));
+    }
+    std::vector<HistoryStore::LineFrom> batch;
+    for (const ParsedLine& parsed : accepted)
+        batch.push_back({&parsed.line, caller.name});
+    const std::vector<IngestOutcome> outcomes = threadStore().ingest(batch);
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+        answers[acceptedAnswers[i]].insert("result", outcomeName(outcomes[i]));
+
+    QJsonObject counts{{"stored", 0}, {"duplicate", 0}, {"conflict", 0}, {"refused", 0}};
+    QJsonArray results;
+    for (const QJsonObject& answer : answers) {
         const QString result = answer.value("result").toString();
         counts.insert(result, counts.value(result).toInt() + 1);
         results.append(answer);

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <csignal>
 #include <iostream>
+#include <map>
 #include <thread>
 
 #include "history/HistoryStore.h"
@@ -119,51 +120,84 @@ int addToken(const QStringList& args) {
     return kExitOk;
 }
 
+constexpr int kImportBatch = 500;
+
+// A journal's lines into the store, a batch per transaction. A line a crash cut short (closed
+// off by the station, or the file's unended last line) is skipped, not refused.
+class JournalImport {
+  public:
+    JournalImport(HistoryStore& store, const QString& station) : store_(store), station_(station) {}
+
+    void importFile(const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            report(path, 0, file.errorString(), "refused");
+            return;
+        }
+        for (int number = 1; !file.atEnd(); ++number) {
+            const QByteArray bytes = file.readLine(kMaxLineBytes + 3);
+            if (bytes.trimmed().isEmpty())
+                continue;
+            if (!bytes.endsWith('\n') && !file.atEnd()) {
+                report(path, number, "linha longa demais", "refused");
+                while (!file.atEnd() && !file.readLine(kMaxLineBytes).endsWith('\n')) {
+                }
+                continue;
+            }
+            ParsedLine parsed = parseJournalLine(bytes);
+            if (!bytes.endsWith('\n') || parsed.refusal.reason == "malformed_json")
+                report(path, number, "linha incompleta, ignorada", "skipped");
+            else if (!parsed.ok())
+                report(path, number, parsed.refusal.message, "refused");
+            else if (parsed.line.chain.station.isEmpty() && station_.isEmpty())
+                report(path, number, "linha sem station: importe com --station NOME", "refused");
+            else
+                pending_.push_back(std::move(parsed));
+            if (pending_.size() == kImportBatch)
+                flush();
+        }
+        flush();
+    }
+
+    int finish() {
+        std::cout << "stored " << counts_["stored"] << ", duplicate " << counts_["duplicate"]
+                  << ", conflict " << counts_["conflict"] << ", refused " << counts_["refused"]
+                  << ", skipped " << counts_["skipped"] << std::endl;
+        return counts_["refused"] > 0 ? kExitFound : kExitOk;
+    }
+
+  private:
+    void report(const QString& path, int number, const QString& what, const char* count) {
+        std::cerr << path.toStdString() << (number > 0 ? ":" + std::to_string(number) : "") << ": "
+                  << what.toStdString() << '\n';
+        ++counts_[count];
+    }
+
+    void flush() {
+        std::vector<HistoryStore::LineFrom> batch;
+        for (const ParsedLine& parsed : pending_)
+            batch.push_back({&parsed.line, station_});
+        for (const IngestOutcome outcome : store_.ingest(batch))
+            ++counts_[outcomeName(outcome)];
+        pending_.clear();
+    }
+
+    HistoryStore& store_;
+    QString station_;
+    std::vector<ParsedLine> pending_;
+    std::map<QString, int> counts_;
+};
+
 int importJournals(const QStringList& args) {
     QCommandLineParser parser;
     parse(parser, args, {{"station", "estação das linhas antigas sem station", "NOME"}});
     if (parser.positionalArguments().isEmpty())
         throw UsageError{"diga os diários a importar"};
     HistoryStore store(parser.value("db"));
-    std::map<QString, int> counts;
-    for (const QString& path : parser.positionalArguments()) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::cerr << path.toStdString() << ": " << file.errorString().toStdString() << '\n';
-            ++counts["refused"];
-            continue;
-        }
-        for (int number = 1; !file.atEnd(); ++number) {
-            const QByteArray bytes = file.readLine(kMaxLineBytes + 3);
-            if (bytes.trimmed().isEmpty())
-                continue;
-            const ParsedLine parsed = parseJournalLine(bytes);
-            const QString station = parsed.line.chain.station.isEmpty() ? parser.value("station")
-                                                                        : parsed.line.chain.station;
-            QString refusal = parsed.refusal.message;
-            if (parsed.ok() && station.isEmpty())
-                refusal = "linha sem station: importe com --station NOME";
-            if (!refusal.isEmpty() || !bytes.endsWith('\n')) {
-                // A line a crash cut short was closed off by the station and is only skipped.
-                const bool cutShort = parsed.refusal.reason == "malformed_json";
-                std::cerr << path.toStdString() << ':' << number << ": "
-                          << (cutShort            ? QString("linha incompleta, ignorada")
-                              : refusal.isEmpty() ? QString("linha longa demais")
-                                                  : refusal)
-                                 .toStdString()
-                          << '\n';
-                ++counts[cutShort ? "skipped" : "refused"];
-                if (!bytes.endsWith('\n'))
-                    file.readLine();
-                continue;
-            }
-            ++counts[outcomeName(store.ingest(parsed.line, station))];
-        }
-    }
-    std::cout << "stored " << counts["stored"] << ", duplicate " << counts["duplicate"]
-              << ", conflict " << counts["conflict"] << ", refused " << counts["refused"]
-              << ", skipped " << counts["skipped"] << std::endl;
-    return counts["refused"] > 0 ? kExitFound : kExitOk;
+    JournalImport import(store, parser.value("station"));
+    for (const QString& path : parser.positionalArguments())
+        import.importFile(path);
+    return import.finish();
 }
 
 int verify(const QStringList& args) {

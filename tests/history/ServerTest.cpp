@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
@@ -191,4 +192,34 @@ TEST(TwoServersTest, ShareOnePostgresAndStoreEachVisitExactlyOnce) {
     for (const QJsonValue& station : first.get("/api/v1/stations").value("stations").toArray())
         EXPECT_TRUE(station.toObject().value("chains_intact").toBool())
             << QJsonDocument(station.toObject()).toJson().toStdString();
+
+    // Their connections outlive a restart of the database.
+    postgres.restart();
+    TestJournal late("bancada-9");
+    EXPECT_EQ(first.post(late.next("00AA0001")).value("stored").toInt(), 1);
+    EXPECT_EQ(second.post(late.next("00AA0001")).value("stored").toInt(), 1);
+}
+
+TEST_F(ServerTest, ImportTakesJournalsAndSkipsALineACrashCutShort) {
+    TestJournal journal("bancada-1");
+    QFile file(dir.path() + "/visitas.jsonl");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(journal.next("A1"));
+    file.write(R"({"time":"2024-05-01T10:00:00Z","identifier":"A2","res)"
+               "\n");  // cut by a crash, closed off by the station
+    file.write(journal.next("A1"));
+    file.write(R"({"time":"2023-01-01T10:00:00Z","identifier":"A3","result":"failed"})"
+               "\n");  // written before the chain
+    file.write(journal.next("A1", {{"result", "ok"}}));
+    file.close();
+
+    const ProgramRun first =
+        runVekhistory({"import", "--db", db, "--station", "bancada-1", file.fileName()});
+    EXPECT_EQ(first.exitCode, 1) << "a line refused";
+    EXPECT_EQ(first.out.trimmed(), "stored 3, duplicate 0, conflict 0, refused 1, skipped 1");
+    const ProgramRun again =
+        runVekhistory({"import", "--db", db, "--station", "bancada-1", file.fileName()});
+    EXPECT_EQ(again.out.trimmed(), "stored 0, duplicate 3, conflict 0, refused 1, skipped 1");
+    const ProgramRun verify = runVekhistory({"verify", "--db", db});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out.toStdString();
 }
