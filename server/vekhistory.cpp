@@ -86,9 +86,13 @@ int serve(const QStringList& args) {
 
     HistoryServer server(settings);
     const char* scheme = settings.tlsCert.empty() ? "http" : "https";
-    std::cerr << "vekhistory: ouvindo em " << scheme << "://" << settings.host << ':'
-              << server.port() << (server.openWithoutTokens() ? " (aberto: sem tokens)" : "")
-              << std::endl;
+    // One write, so that whoever reads it never sees half the address.
+    std::cerr << QString("vekhistory: ouvindo em %1://%2:%3%4\n")
+                     .arg(scheme, QString::fromStdString(settings.host))
+                     .arg(server.port())
+                     .arg(server.openWithoutTokens() ? " (aberto: sem tokens)" : "")
+                     .toStdString()
+              << std::flush;
     std::thread stopper([&server, stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
