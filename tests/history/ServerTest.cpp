@@ -97,6 +97,18 @@ TEST_F(ServerTest, StationTokensPostOnlyTheirOwnLinesAndReaderTokensOnlyRead) {
     EXPECT_EQ(boxes.value("boxes").toArray().size(), 1);
 }
 
+TEST_F(ServerTest, ServesOverTlsWithTheGivenCertificate) {
+    const QString cert = dir.path() + "/cert.pem", key = dir.path() + "/key.pem";
+    ASSERT_EQ(
+        QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                                      "/CN=127.0.0.1", "-days", "1", "-keyout", key, "-out", cert}),
+        0);
+    const ServedHistory server(db, {"--tls-cert", cert, "--tls-key", key});
+    EXPECT_EQ(server.post(TestJournal("bancada-1").next("A1")).value("stored").toInt(), 1);
+    // Plain HTTP to the TLS port gets no answer.
+    EXPECT_FALSE(httplib::Client("127.0.0.1", server.port()).Get("/healthz"));
+}
+
 TEST_F(ServerTest, RefusesRequestsBeyondItsBounds) {
     const ServedHistory server(db);
     auto client = server.client();

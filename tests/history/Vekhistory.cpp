@@ -13,15 +13,18 @@ ProgramRun runVekhistory(const QStringList& args) {
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-ServedHistory::ServedHistory(const QString& db) {
+ServedHistory::ServedHistory(const QString& db, const QStringList& extra) {
     process_.setReadChannel(QProcess::StandardError);
-    process_.start(VEKHISTORY_PATH, {"serve", "--db", db, "--listen", "127.0.0.1:0"});
-    static const QRegularExpression listening("ouvindo em http://127\\.0\\.0\\.1:(\\d+)");
+    process_.start(VEKHISTORY_PATH,
+                   QStringList{"serve", "--db", db, "--listen", "127.0.0.1:0"} + extra);
+    static const QRegularExpression listening("ouvindo em (https?)://127\\.0\\.0\\.1:(\\d+)");
     QString said;
     while (port_ == 0 && process_.waitForReadyRead(20000)) {
         said += QString::fromUtf8(process_.readAllStandardError());
-        if (const auto match = listening.match(said); match.hasMatch())
-            port_ = match.captured(1).toInt();
+        if (const auto match = listening.match(said); match.hasMatch()) {
+            scheme_ = match.captured(1).toStdString();
+            port_ = match.captured(2).toInt();
+        }
     }
     if (port_ == 0) {
         process_.kill();
@@ -42,8 +45,10 @@ ServedHistory::~ServedHistory() {
 }
 
 httplib::Client ServedHistory::client(const std::string& token) const {
-    httplib::Client client("127.0.0.1", port_);
+    httplib::Client client(scheme_ + "://127.0.0.1:" + std::to_string(port_));
     client.set_read_timeout(60);
+    // The test's certificate is its own, signed by nobody.
+    client.enable_server_certificate_verification(false);
     if (!token.empty())
         client.set_bearer_token_auth(token.c_str());
     return client;

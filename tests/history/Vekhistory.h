@@ -18,9 +18,11 @@ ProgramRun runVekhistory(const QStringList& args);
 // `vekhistory serve` on a free loopback port, stopped (SIGTERM) when the object goes.
 class ServedHistory {
   public:
-    explicit ServedHistory(const QString& db);
+    // extra: more options for serve, such as --tls-cert and --tls-key.
+    explicit ServedHistory(const QString& db, const QStringList& extra = {});
     ~ServedHistory();
 
+    int port() const { return port_; }
     httplib::Client client(const std::string& token = {}) const;
     // POST /api/v1/visits with the lines; the answer's JSON.
     QJsonObject post(const QByteArray& lines, const std::string& token = {}) const;
@@ -28,5 +30,6 @@ class ServedHistory {
 
   private:
     QProcess process_;
+    std::string scheme_;
     int port_ = 0;
 };
