@@ -11,7 +11,8 @@ dpkg-deb -x "$deb" "$scratch"
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-files=(usr/bin/vektool usr/bin/vekctl usr/bin/veksim
+files=(usr/bin/vektool usr/bin/vekctl usr/bin/veksim usr/bin/vekhistory
+       usr/lib/systemd/system/vekhistory.service
        usr/share/man/man1/vekctl.1.gz usr/share/bash-completion/completions/vekctl
        usr/share/applications/vektool.desktop
        usr/share/metainfo/br.com.norvane.vektool.metainfo.xml
@@ -23,7 +24,7 @@ done
 for f in "${files[@]}"; do
     [ -f "$scratch/$f" ] || fail "missing $f"
 done
-for p in vektool vekctl veksim; do
+for p in vektool vekctl veksim vekhistory; do
     [ -x "$scratch/usr/bin/$p" ] || fail "usr/bin/$p is not executable"
 done
 for size in "${icon_sizes[@]}"; do
@@ -50,7 +51,7 @@ echo "Depends: $depends"
 # The package names alone, one a line, without versions or alternatives.
 names=$(echo "$depends" | tr ',|' '\n' | sed 's/(.*//; s/ //g')
 for dep in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins fonts-dejavu-extra \
-           libc6 libstdc++6; do
+           libc6 libstdc++6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql libcpp-httplib0.11 adduser; do
     grep -qxF "$dep" <<<"$names" || fail "Depends lacks $dep"
 done
 
@@ -72,6 +73,18 @@ if [ -f "$man_page" ]; then
     warnings=$(zcat "$man_page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z 2>&1)
     [ -z "$warnings" ] || fail "vekctl.1: $warnings"
 fi
+# The history server answers, and its unit is there but enabled by nothing in the package.
+if [ -x "$scratch/usr/bin/vekhistory" ]; then
+    "$scratch/usr/bin/vekhistory" --help | grep -q "vekhistory serve" || fail "usr/bin/vekhistory --help"
+fi
+unit=$scratch/usr/lib/systemd/system/vekhistory.service
+if [ -f "$unit" ]; then
+    grep -q '^ExecStart=/usr/bin/vekhistory serve' "$unit" || fail "vekhistory.service starts no server"
+    grep -q '^User=vekhistory' "$unit" || fail "vekhistory.service runs as root"
+    [ -z "$(find "$scratch" -path '*.wants/*')" ] || fail "the package enables a unit"
+fi
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst 2>/dev/null | grep -q 'adduser --system' ||
+    fail "postinst makes no vekhistory user"
 completion=$scratch/usr/share/bash-completion/completions/vekctl
 [ -f "$completion" ] && ! bash -n "$completion" && fail "the bash completion does not parse"
 

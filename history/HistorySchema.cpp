@@ -1,0 +1,80 @@
+#include "history/HistorySchema.h"
+
+namespace vek::history {
+
+namespace {
+
+QStringList firstSchema(bool postgres) {
+    const QString bytes = postgres ? "BYTEA" : "BLOB";
+    QStringList statements{
+        "CREATE TABLE schema_version (version INTEGER NOT NULL)",
+        // Times are UTC text "yyyy-MM-ddTHH:mm:ss.zzzZ": their text order is their time order.
+        "CREATE TABLE visits (visit TEXT PRIMARY KEY, journal TEXT NOT NULL, seq BIGINT,"
+        " prev TEXT NOT NULL, line_hash TEXT NOT NULL, station TEXT NOT NULL, time TEXT NOT NULL,"
+        " identifier TEXT NOT NULL, identifier_key TEXT NOT NULL, firmware TEXT NOT NULL,"
+        " profile TEXT NOT NULL, result TEXT NOT NULL, received_at TEXT NOT NULL,"
+        " line " +
+            bytes + " NOT NULL)",
+        "CREATE INDEX visits_by_time ON visits (time, visit)",
+        "CREATE INDEX visits_by_box ON visits (identifier_key, time, visit)",
+        "CREATE INDEX visits_by_journal ON visits (journal, seq)",
+        "CREATE INDEX visits_by_station ON visits (station, time, visit)",
+        "CREATE TABLE conflicts (visit TEXT NOT NULL, line_hash TEXT NOT NULL,"
+        " station TEXT NOT NULL, received_at TEXT NOT NULL, line " +
+            bytes +
+            " NOT NULL,"
+            " PRIMARY KEY (visit, line_hash))",
+        // Each box's latest visit, kept with every insert so that lists never scan the visits.
+        "CREATE TABLE boxes (identifier_key TEXT PRIMARY KEY, identifier TEXT NOT NULL,"
+        " last_time TEXT NOT NULL, last_visit TEXT NOT NULL, station TEXT NOT NULL,"
+        " firmware TEXT NOT NULL, profile TEXT NOT NULL, result TEXT NOT NULL)",
+        "CREATE INDEX boxes_by_time ON boxes (last_time, last_visit)",
+        "CREATE TABLE journals (journal TEXT PRIMARY KEY, station TEXT NOT NULL,"
+        " last_seq BIGINT NOT NULL, last_hash TEXT NOT NULL, lines BIGINT NOT NULL)",
+        "CREATE INDEX journals_by_station ON journals (station)",
+        "CREATE TABLE stations (station TEXT PRIMARY KEY, last_received TEXT NOT NULL,"
+        " last_visit TEXT NOT NULL, least_lag_ms BIGINT NOT NULL)",
+        "CREATE TABLE tokens (hash TEXT PRIMARY KEY,"
+        " role TEXT NOT NULL CHECK (role IN ('station', 'reader')), name TEXT NOT NULL,"
+        " created_at TEXT NOT NULL)",
+    };
+    // Visits and conflicts are append-only whoever connects; the owner must drop the trigger
+    // on purpose to change one, and verify finds what was changed.
+    if (postgres) {
+        statements << "CREATE FUNCTION vekhistory_append_only() RETURNS trigger LANGUAGE plpgsql"
+                      " AS $$ BEGIN RAISE EXCEPTION 'as visitas só aceitam inclusões'; END $$";
+        for (const char* table : {"visits", "conflicts"}) {
+            statements << QString(
+                              "CREATE TRIGGER %1_append_only BEFORE UPDATE OR DELETE ON %1"
+                              " FOR EACH ROW EXECUTE FUNCTION vekhistory_append_only()")
+                              .arg(table)
+                       << QString(
+                              "CREATE TRIGGER %1_no_truncate BEFORE TRUNCATE ON %1"
+                              " FOR EACH STATEMENT EXECUTE FUNCTION vekhistory_append_only()")
+                              .arg(table)
+                       << QString("REVOKE UPDATE, DELETE, TRUNCATE ON %1 FROM PUBLIC").arg(table);
+        }
+    } else {
+        for (const char* table : {"visits", "conflicts"})
+            for (const char* change : {"UPDATE", "DELETE"})
+                statements << QString(
+                                  "CREATE TRIGGER %1_no_%2 BEFORE %3 ON %1 BEGIN"
+                                  " SELECT RAISE(ABORT, 'as visitas só aceitam inclusões'); END")
+                                  .arg(table, QString(change).toLower(), change);
+    }
+    statements << "INSERT INTO schema_version (version) VALUES (0)";
+    return statements;
+}
+
+}  // namespace
+
+QStringList migrationStatements(int from, bool postgres) {
+    switch (from) {
+        case 0:
+            return firstSchema(postgres);
+        default:
+            return {};
+    }
+}
+
+}  // namespace vek::history

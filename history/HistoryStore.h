@@ -1,0 +1,169 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "history/JournalLine.h"
+
+class QSqlQuery;
+
+namespace vek::history {
+
+// Why the database cannot be used, in words that say what to do next.
+class StoreError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The schema this program reads and writes; a database made by a newer program is refused.
+constexpr int kSchemaVersion = 1;
+
+enum class IngestOutcome { Stored, Duplicate, Conflict };
+const char* outcomeName(IngestOutcome outcome);
+
+// Where a page ends: lists are paged by (time, visit), never by offset.
+struct PageKey {
+    QString time, visit;
+    bool isEmpty() const { return visit.isEmpty(); }
+    QString toToken() const;
+    static std::optional<PageKey> fromToken(const QString& token);  // nullopt: not ours
+};
+
+// Filters shared by the box list and the visit list; empty means any.
+struct HistoryFilter {
+    QString search;  // a piece of the box's identifier, dashes or not
+    QString identifier;
+    QString firmware, profile, result, station;
+    QString since, until;  // UTC times as stored: since <= time < until
+};
+
+struct BoxState {
+    QString identifier, lastTime, lastVisit, station, firmware, profile, result;
+};
+
+struct StoredVisit {
+    QString visit, time, receivedAt;
+    QByteArray line;
+};
+
+struct SeqRange {
+    qint64 first = 0, last = 0;
+};
+
+struct JournalState {
+    QString journal, station, lastHash;
+    qint64 lastSeq = 0, lines = 0;
+    std::vector<SeqRange> missing;  // seqs never received
+    std::vector<qint64> breaks;     // seqs whose prev does not name the line before, or taken twice
+    bool intact() const { return missing.empty() && breaks.empty(); }
+};
+
+struct StationState {
+    QString station, lastReceived, lastVisit;
+    qint64 clockOffsetMs = 0;  // how far ahead of the server the station's clock was seen
+    std::vector<JournalState> journals;
+};
+
+struct AlteredLine {
+    QString visit, what;
+};
+
+struct VerifyReport {
+    qint64 lines = 0;
+    std::vector<AlteredLine> altered;
+    std::vector<JournalState> brokenJournals;  // with gaps or breaks
+};
+
+struct TokenEntry {
+    QByteArray hash;  // SHA-256 of the token
+    QString role, name;
+};
+
+// The service history in SQLite (a file path) or PostgreSQL (postgresql://user@host:port/db),
+// through one interface. Opening creates or migrates the schema. An object and its connection
+// belong to the thread that made it.
+class HistoryStore {
+  public:
+    explicit HistoryStore(const QString& location);
+    ~HistoryStore();
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
+
+    static bool isPostgresLocation(const QString& location);
+    bool isPostgres() const { return postgres_; }
+
+    // Stores the line once by its visit; the same visit with other bytes is kept aside as a
+    // conflict and never replaces the original. station fills the line's station when it has
+    // none (a line written before the chain).
+    IngestOutcome ingest(const JournalLine& line, const QString& station);
+    // A batch in one transaction: outcomes in the lines' order.
+    struct LineFrom {
+        const JournalLine* line;
+        QString station;
+    };
+    std::vector<IngestOutcome> ingest(const std::vector<LineFrom>& lines);
+
+    std::vector<BoxState> boxes(const HistoryFilter& filter, const PageKey& after, int limit);
+    // Oldest first when chronological, else newest first.
+    std::vector<StoredVisit> visits(const HistoryFilter& filter, const PageKey& after, int limit,
+                                    bool chronological);
+    std::vector<StationState> stations();
+    // The other lines that came with a stored visit's identifier, for the audit.
+    std::vector<QByteArray> conflicts(const QString& visit);
+    // Re-hashes every stored line against its columns and checks every journal's chain; lines
+    // are read a page at a time.
+    VerifyReport verify();
+
+    void addToken(const TokenEntry& token);
+    std::vector<TokenEntry> tokens();
+    // Whether this connection's PostgreSQL role may change visits past the trigger's guard (the
+    // owner's can); false on SQLite, where the file's owner can anyway.
+    bool roleMayChangeVisits();
+    // Lets a PostgreSQL role run the server: read and add visits, never change or remove them.
+    void grantServerRole(const QString& role);
+
+  private:
+    QSqlQuery prepare(const QString& sql);
+    void run(QSqlQuery& query);
+    void exec(const QString& sql);
+    void begin();
+    void commit();
+    void rollback();
+    void migrate();
+    int schemaVersion();
+    JournalState journalState(const QString& journal);
+
+    // What a batch's stored lines change in the per-box, per-journal and per-station tables.
+    struct BoxSeen {
+        const JournalLine* line;
+        QString station;
+    };
+    struct JournalSeen {
+        QString station, lastHash;
+        qint64 lastSeq = 0, lines = 0;
+    };
+    struct StationSeen {
+        QString lastVisit;
+        qint64 leastLagMs;
+    };
+    struct BatchSummary {
+        std::map<QString, BoxSeen> boxes;  // by identifier key
+        std::map<QString, JournalSeen> journals;
+        std::map<QString, StationSeen> stations;
+        void add(const JournalLine& line, const QString& station, const QString& receivedAt);
+    };
+    IngestOutcome insertVisit(const JournalLine& line, const QString& station,
+                              const QString& receivedAt);
+    void updateSummaries(const BatchSummary& stored, const QString& receivedAt);
+
+    QString connectionName_;
+    QSqlDatabase db_;
+    bool postgres_ = false;
+};
+
+}  // namespace vek::history

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include "history/HistoryStore.h"
+
+namespace vek::history {
+
+// A database connection belongs to one thread: each worker opens its own on first use.
+void setThreadStoreLocation(const QString& location);  // before any worker starts
+HistoryStore& threadStore();
+// After a database error the connection may be dead: the next use opens a new one.
+void closeThreadStore();
+
+}  // namespace vek::history

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "TempPostgres.h"
+#include "TestJournal.h"
+#include "history/HistoryStore.h"
+
+using namespace vek::history;
+
+namespace {
+
+enum class Backend { Sqlite, Postgres };
+
+JournalLine parsed(const QByteArray& bytes) {
+    const ParsedLine line = parseJournalLine(bytes);
+    EXPECT_TRUE(line.ok()) << line.refusal.message.toStdString();
+    return line.line;
+}
+
+// The same behaviour on both databases: each test gets a new, empty one.
+class StoreTest : public ::testing::TestWithParam<Backend> {
+  protected:
+    static void TearDownTestSuite() { postgres.reset(); }
+
+    void SetUp() override {
+        if (GetParam() == Backend::Sqlite) {
+            location = sqliteDir.path() + "/history.db";
+            return;
+        }
+        if (TempPostgres::serverBinaries().isEmpty())
+            GTEST_SKIP() << "no PostgreSQL server here (apt-get install postgresql)";
+        if (!postgres)
+            postgres = std::make_unique<TempPostgres>();
+        database = postgres->createDatabase();
+        location = postgres->url(database);
+    }
+
+    // SQL straight to the database as its owner, past the store; the error, empty on success.
+    QString executeAsOwner(const QString& sql) {
+        if (GetParam() == Backend::Postgres)
+            return postgres->execute(database, sql);
+        QString error;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "owner");
+            db.setDatabaseName(location);
+            db.open();
+            if (QSqlQuery query(db); !query.exec(sql))
+                error = query.lastError().text();
+        }
+        QSqlDatabase::removeDatabase("owner");
+        return error;
+    }
+
+    static inline std::unique_ptr<TempPostgres> postgres;
+    QTemporaryDir sqliteDir;
+    QString database, location;
+};
+
+}  // namespace
+
+TEST_P(StoreTest, StoresEachVisitOnceAndKeepsConflictsAside) {
+    HistoryStore store(location);
+    TestJournal journal("bancada-1");
+    const QByteArray original = journal.next("0011A2B3-44556677");
+    const JournalLine line = parsed(original);
+    JournalLine altered = parsed(QByteArray(original).replace("serviced", "failed"));
+
+    EXPECT_EQ(store.ingest(line, ""), IngestOutcome::Stored);
+    EXPECT_EQ(store.ingest(line, ""), IngestOutcome::Duplicate);
+    EXPECT_EQ(store.ingest(altered, ""), IngestOutcome::Conflict);
+    EXPECT_EQ(store.ingest(altered, ""), IngestOutcome::Conflict);
+
+    HistoryFilter box;
+    box.identifier = "0011a2b344556677";
+    const std::vector<StoredVisit> visits = store.visits(box, {}, 10, true);
+    ASSERT_EQ(visits.size(), 1u);
+    EXPECT_EQ(visits[0].line + "\n", original);
+    EXPECT_EQ(store.conflicts(line.chain.visit), std::vector<QByteArray>{altered.bytes});
+    EXPECT_EQ(store.boxes({}, {}, 10)[0].result, "serviced");
+}
+
+TEST_P(StoreTest, FindsGapsAndBreaksInAJournalsChain) {
+    HistoryStore store(location);
+    TestJournal journal("bancada-1");
+    store.ingest(parsed(journal.next("A1")), "");
+    store.ingest(parsed(journal.next("A1")), "");
+    journal.skip();
+    journal.skip();
+    store.ingest(parsed(journal.next("A1")), "");
+    // A line whose prev names no line of this journal: rewritten or forged.
+    QByteArray forged = journal.next("A1");
+    const QString prev = parsed(forged).chain.prev;
+    store.ingest(parsed(forged.replace(prev.toLatin1(), QByteArray(64, 'c'))), "");
+
+    const std::vector<StationState> stations = store.stations();
+    ASSERT_EQ(stations.size(), 1u);
+    ASSERT_EQ(stations[0].journals.size(), 1u);
+    const JournalState& chain = stations[0].journals[0];
+    EXPECT_FALSE(chain.intact());
+    ASSERT_EQ(chain.missing.size(), 1u);
+    EXPECT_EQ(chain.missing[0].first, 3);
+    EXPECT_EQ(chain.missing[0].last, 4);
+    EXPECT_EQ(chain.breaks, std::vector<qint64>{6});
+    EXPECT_EQ(chain.lastSeq, 6);
+    EXPECT_EQ(store.verify().brokenJournals.size(), 1u);
+}
+
+TEST_P(StoreTest, TheServersConnectionCannotChangeOrRemoveAVisit) {
+    QString serverLocation = location;
+    {
+        HistoryStore owner(location);
+        owner.ingest(parsed(TestJournal("bancada-1").next("A1")), "");
+        if (GetParam() == Backend::Postgres) {
+            ASSERT_EQ(postgres->execute(database, "CREATE ROLE vekapp LOGIN"), QString());
+            owner.grantServerRole("vekapp");
+            serverLocation = postgres->url(database, "vekapp");
+        }
+    }
+    HistoryStore server(serverLocation);
+    EXPECT_FALSE(server.roleMayChangeVisits());
+    server.ingest(parsed(TestJournal("bancada-2").next("A2")), "");
+    EXPECT_EQ(server.visits({}, {}, 10, true).size(), 2u);
+    std::vector<QString> changes{"UPDATE visits SET result = 'failed'", "DELETE FROM visits"};
+    if (GetParam() == Backend::Postgres)
+        changes.push_back("TRUNCATE visits");
+    for (const QString& change : changes) {
+        const QString asServer = GetParam() == Backend::Postgres
+                                     ? postgres->execute(database, change, "vekapp")
+                                     : executeAsOwner(change);
+        EXPECT_FALSE(asServer.isEmpty()) << change.toStdString();
+        // The owner is stopped too, by the trigger.
+        EXPECT_FALSE(executeAsOwner(change).isEmpty()) << change.toStdString();
+    }
+    EXPECT_EQ(server.visits({}, {}, 10, true).size(), 2u);
+}
+
+TEST_P(StoreTest, VerifyFindsALineAlteredInTheDatabaseByItsOwner) {
+    HistoryStore store(location);
+    TestJournal journal("bancada-1");
+    store.ingest(parsed(journal.next("A1")), "");
+    store.ingest(parsed(journal.next("A1", {{"result", "failed"}})), "");
+    EXPECT_TRUE(store.verify().altered.empty());
+
+    const QString disable = GetParam() == Backend::Postgres
+                                ? "ALTER TABLE visits DISABLE TRIGGER visits_append_only"
+                                : "DROP TRIGGER visits_no_update";
+    ASSERT_EQ(executeAsOwner(disable), QString());
+    ASSERT_EQ(executeAsOwner("UPDATE visits SET result = 'serviced' WHERE result = 'failed'"),
+              QString());
+    VerifyReport report = store.verify();
+    ASSERT_EQ(report.altered.size(), 1u);
+    EXPECT_EQ(report.lines, 2);
+}
+
+TEST_P(StoreTest, ASchemaNewerThanTheProgramIsRefused) {
+    { HistoryStore store(location); }
+    ASSERT_EQ(executeAsOwner("UPDATE schema_version SET version = 99"), QString());
+    try {
+        HistoryStore store(location);
+        FAIL() << "opened a schema newer than its own";
+    } catch (const StoreError& error) {
+        EXPECT_NE(std::string(error.what()).find("mais novo"), std::string::npos) << error.what();
+    }
+}
+
+TEST_P(StoreTest, BoxesAreFoundByAPieceOfTheirIdentifierAndPagedByKey) {
+    HistoryStore store(location);
+    TestJournal journal("bancada-1");
+    for (int i = 0; i < 5; ++i)
+        store.ingest(parsed(journal.next(QString("0011A2B3-4455667%1").arg(i))), "");
+    store.ingest(parsed(journal.next("0099FFFF-00000000", {{"result", "failed"}})), "");
+
+    HistoryFilter search;
+    search.search = "a2b34455";
+    std::vector<QString> found;
+    PageKey after;
+    for (int pages = 0; pages < 10; ++pages) {
+        const std::vector<BoxState> page = store.boxes(search, after, 2);
+        for (const BoxState& box : page)
+            found.push_back(box.identifier);
+        if (page.size() < 2)
+            break;
+        after = {page.back().lastTime, page.back().lastVisit};
+    }
+    EXPECT_EQ(found,
+              (std::vector<QString>{"0011A2B3-44556674", "0011A2B3-44556673", "0011A2B3-44556672",
+                                    "0011A2B3-44556671", "0011A2B3-44556670"}));
+    HistoryFilter failed;
+    failed.result = "failed";
+    ASSERT_EQ(store.boxes(failed, {}, 10).size(), 1u);
+    HistoryFilter wildcard;
+    wildcard.search = "%";
+    EXPECT_TRUE(store.boxes(wildcard, {}, 10).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, StoreTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) {
+                             return info.param == Backend::Sqlite ? "SQLite" : "PostgreSQL";
+                         });
