@@ -17,6 +17,7 @@
 #include "cli/Record.h"
 #include "cli/Service.h"
 #include "cli/Station.h"
+#include "cli/VisitTrace.h"
 #include "config/ConfigBlock.h"
 #include "config/Presets.h"
 #include "config/Profile.h"
@@ -70,6 +71,12 @@ std::string oneLine(std::string message) {
     for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;)
         message.replace(at, 2, " ");
     return message;
+}
+
+// The name a record gives the profile: its own, or its file's.
+std::string profileName(const Profile& profile, const std::string& file) {
+    return profile.name.empty() ? QFileInfo(text(file)).completeBaseName().toStdString()
+                                : profile.name;
 }
 
 // The window's checks of the panel, in its order and with its messages.
@@ -134,6 +141,55 @@ QString sha256Of(std::span<const uint8_t> bytes) {
             .toHex());
 }
 
+// The one visit of update or config set, recorded in the journal that --record names: its line
+// is written however the visit ends, and the ending goes on. The box reached is kept here so that
+// where a transfer stopped can still be read when it failed.
+class RecordedVisit {
+  public:
+    RecordedVisit(const Invocation& inv, const std::string& profile, Output& out)
+        : out_(out), trace_(inv.port, profile) {
+        if (!inv.record.empty())
+            record_ = std::make_unique<RecordFile>(inv.record, inv.station);
+    }
+
+    ReachedBox& reached(ReachedBox box) {
+        box_ = std::move(box);
+        trace_.reachedOn(box_.port);
+        if (box_.announcement.status)
+            trace_.identified(*box_.announcement.status);
+        trace_.begin("identify");
+        return box_;
+    }
+    VisitTrace& trace() { return trace_; }
+
+    template <typename Body>
+    int run(Body body) {
+        int code = kExitOk;
+        try {
+            code = body();
+        } catch (...) {
+            const VisitRecord& v = trace_.failed(std::current_exception(), box_.link.get());
+            if (record_ && !portHeldElsewhere(v)) {
+                try {
+                    record_->append(v);
+                } catch (const CommandFailure& failure) {
+                    out_.error(failure.what());
+                }
+            }
+            throw;
+        }
+        if (record_)
+            record_->append(trace_.succeeded());
+        return code;
+    }
+
+  private:
+    Output& out_;
+    std::unique_ptr<RecordFile> record_;
+    VisitTrace trace_;
+    ReachedBox box_;
+};
+
 // ---- commands ----
 
 int list(const Invocation& inv, Output& out, const TComSignal& stop) {
@@ -192,9 +248,8 @@ std::string firmwareText(uint8_t major, uint8_t minor) {
     return std::to_string(major) + "." + std::to_string(minor);
 }
 
-int update(const Invocation& inv, Output& out, const TComSignal& stop) {
-    expectArguments(inv, 1);
-    ReachedBox box = reachBootloaderBox(inv, stop, out);
+int updateBox(const Invocation& inv, Output& out, const TComSignal& stop, RecordedVisit& visit) {
+    ReachedBox& box = visit.reached(reachBootloaderBox(inv, stop, out));
     const DeviceInfo before = infoOf(box);
     const DeviceAction action = decideDeviceAction(before.version);
     if (!takesCarriedFirmware(before.version[0])) {
@@ -234,6 +289,7 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
     out.message(identificationText(box.announcement));
     out.message(newer ? "Voltando o firmware de " + from + " para " + to + "..."
                       : std::string("Iniciando atualização..."));
+    visit.trace().begin("upload");
     const auto after = uploadFirmware(*box.link, [&](uint32_t done, uint32_t total) {
         out.progress("Atualizando firmware", done, total);
         if (done == total) {
@@ -244,6 +300,7 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
     end.insert("action", newer                                    ? "downgraded"
                          : action == DeviceAction::UploadFirmware ? "uploaded"
                                                                   : "rewritten");
+    visit.trace().firmwareNow(after);
     end.insert("version_after", text(versionText(after.version)));
     const std::string version = " (v" + versionText(after.version) + ")";
     out.result(newer ? "Firmware voltou de " + from + " para " + to + version
@@ -252,6 +309,12 @@ int update(const Invocation& inv, Output& out, const TComSignal& stop) {
                    : "Firmware " + to + " gravado de novo" + version,
                end);
     return kExitOk;
+}
+
+int update(const Invocation& inv, Output& out, const TComSignal& stop) {
+    expectArguments(inv, 1);
+    RecordedVisit visit(inv, "", out);
+    return visit.run([&] { return updateBox(inv, out, stop, visit); });
 }
 
 int configGet(const Invocation& inv, Output& out, const TComSignal& stop) {
@@ -282,12 +345,9 @@ int configGet(const Invocation& inv, Output& out, const TComSignal& stop) {
     return kExitOk;
 }
 
-int configSet(const Invocation& inv, Output& out, const TComSignal& stop) {
-    const std::string file = argument(inv, 2, "o arquivo do perfil");
-    expectArguments(inv, 3);
-    const Profile profile = loadProfile(file);
-    const EncodedConfig encoded = checkedBlock(file, profile.panel);
-    ReachedBox box = reachBootloaderBox(inv, stop, out);
+int setBox(const Invocation& inv, Output& out, const TComSignal& stop, const std::string& file,
+           const EncodedConfig& encoded, RecordedVisit& visit) {
+    ReachedBox& box = visit.reached(reachBootloaderBox(inv, stop, out));
     requireKnownHardware(box);
     const DeviceInfo& info = infoOf(box);
     // The new firmware may keep its configuration elsewhere, so it comes first.
@@ -301,12 +361,21 @@ int configSet(const Invocation& inv, Output& out, const TComSignal& stop) {
                 "' antes, já que a configuração pode mudar de lugar com o novo firmware (ou use "
                 "--allow-old-firmware para gravar assim mesmo)");
 
+    // A journal's line tells what the box held before.
+    if (!inv.record.empty()) {
+        visit.trace().begin("read");
+        visit.trace().blockRead(readStoredBlock(box, out));
+    }
     out.message("Gravando a configuração de " + file + " no Vek " + identifierText(info.id, '-') +
                 "...");
+    visit.trace().begin("write");
     writeConfiguration(*box.link, encoded, progressOf(out, "Gravando configuração"));
+    visit.trace().blockWritten(encoded.block);
     out.endProgress();
     out.message("Configuração enviada; lendo de volta para conferir...");
+    visit.trace().begin("verify");
     verifyConfiguration(*box.link, info.configBase, encoded, progressOf(out, "Conferindo"));
+    visit.trace().blockHeld(encoded.block);
     out.endProgress();
     out.result("Configuração gravada e verificada em " + box.port,
                {{"ok", true},
@@ -315,6 +384,15 @@ int configSet(const Invocation& inv, Output& out, const TComSignal& stop) {
                 {"file", text(file)},
                 {"sha256", sha256Of(encoded.block)}});
     return kExitOk;
+}
+
+int configSet(const Invocation& inv, Output& out, const TComSignal& stop) {
+    const std::string file = argument(inv, 2, "o arquivo do perfil");
+    expectArguments(inv, 3);
+    const Profile profile = loadProfile(file);
+    const EncodedConfig encoded = checkedBlock(file, profile.panel);
+    RecordedVisit visit(inv, profileName(profile, file), out);
+    return visit.run([&] { return setBox(inv, out, stop, file, encoded, visit); });
 }
 
 int configCheck(const Invocation& inv, Output& out, const TComSignal&) {
@@ -414,9 +492,8 @@ int provisionCommand(const Invocation& inv, Output& out, const TComSignal& stop)
             usage("o provision quer portas, não identificadores: " + port);
     const Profile profile = loadProfile(inv.profile);
     StationOptions options;
-    options.profileName = profile.name.empty()
-                              ? QFileInfo(text(inv.profile)).completeBaseName().toStdString()
-                              : profile.name;
+    options.profileName = profileName(profile, inv.profile);
+    options.station = inv.station;
     options.block = checkedBlock(inv.profile, profile.panel);
     options.ports = inv.ports;
     options.all = inv.all;
@@ -448,7 +525,7 @@ int report(const Invocation& inv, Output& out, const TComSignal&) {
     text += "\n\nÚltima visita de cada Vek:\n";
     QJsonArray boxes;
     for (const auto& [key, v] : summary.lastVisit) {
-        boxes.append(QJsonDocument::fromJson(recordLine(v)).object());
+        boxes.append(visitFields(v));
         text += v.identifier + "  " + v.time + "  " + v.port + "  " + v.firmwareAfter + "  " +
                 v.result + (v.reason.empty() ? "" : " (" + v.reason + ")") + "\n";
     }

@@ -23,7 +23,8 @@ struct Invocation {
     bool probe = false;
     // provision and report
     std::string profile;
-    std::string record;
+    std::string record;   // the journal that provision, update and config set append to
+    std::string station;  // the name the journal's lines carry
     bool all = false;
     bool watch = false;
     bool csv = false;

@@ -1,12 +1,19 @@
 #include "cli/Record.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
+#include <QUuid>
+#include <algorithm>
+#include <cstdlib>
 #include <system_error>
 
 #include "cli/ExitCode.h"
 #include "cli/Files.h"
+#include "history/JournalLine.h"
 
 namespace vek {
 
@@ -46,7 +53,7 @@ std::string csvField(const std::string& value) {
 
 }  // namespace
 
-QByteArray recordLine(const VisitRecord& v) {
+QJsonObject visitFields(const VisitRecord& v) {
     QJsonArray actions;
     for (const std::string& a : v.actions)
         actions.append(text(a));
@@ -60,6 +67,8 @@ QByteArray recordLine(const VisitRecord& v) {
                      {"firmware_after", text(v.firmwareAfter)},
                      {"profile", text(v.profile)},
                      {"block", text(v.block)},
+                     {"block_before", text(v.blockBefore)},
+                     {"block_after", text(v.blockAfter)},
                      {"actions", actions},
                      {"result", text(v.result)},
                      {"reason", text(v.reason)},
@@ -69,10 +78,15 @@ QByteArray recordLine(const VisitRecord& v) {
         line.insert("stopped_at", QJsonObject{{"step", text(v.stoppedAt->step)},
                                               {"packet", qint64(v.stoppedAt->packet)},
                                               {"packets", qint64(v.stoppedAt->packets)}});
-    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    return line;
 }
 
-RecordFile::RecordFile(const std::string& path) : path_(path) {
+std::string defaultStationName() {
+    return QSysInfo::machineHostName().toStdString();
+}
+
+RecordFile::RecordFile(const std::string& path, const std::string& station)
+    : path_(path), station_(QString::fromStdString(station)) {
     requireRegularFile(path, true);
     try {
         file_ = std::make_unique<AppendFile>(path);
@@ -84,18 +98,52 @@ RecordFile::RecordFile(const std::string& path) : path_(path) {
     } catch (const std::system_error& error) {
         fileFailure(path, error);
     }
+    continueChain();
 }
 
 RecordFile::~RecordFile() = default;
 
+// The chain goes on from the journal's last whole line; a file with none starts a journal.
+void RecordFile::continueChain() {
+    QFile file(QString::fromStdString(path_));
+    QByteArray tail;
+    if (file.open(QIODevice::ReadOnly)) {
+        file.seek(std::max<qint64>(0, file.size() - 2 * history::kMaxLineBytes));
+        tail = file.readAll();
+    }
+    const QList<QByteArray> lines = tail.split('\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        const history::ParsedLine parsed = history::parseJournalLine(*line);
+        if (!parsed.ok() || parsed.line.legacy)
+            continue;
+        journal_ = parsed.line.chain.journal;
+        seq_ = parsed.line.chain.seq;
+        prev_ = parsed.line.hash;
+        return;
+    }
+    journal_ = QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
 void RecordFile::append(const VisitRecord& visit) {
-    const QByteArray line = recordLine(visit);
+    const QJsonObject fields = visitFields(visit);
     const std::lock_guard lock(mutex_);
+    const int offset = QDateTime::currentDateTime().offsetFromUtc();
+    const QString utcOffset = QString::asprintf(
+        "%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 3600, std::abs(offset) / 60 % 60);
+    const history::ChainFields chain{QUuid::createUuid().toString(QUuid::WithoutBraces),
+                                     journal_,
+                                     seq_ + 1,
+                                     prev_,
+                                     station_,
+                                     utcOffset};
+    const QByteArray line = history::buildJournalLine(fields, chain);
     try {
         file_->appendSynced(line.data(), std::size_t(line.size()));
     } catch (const std::system_error& error) {
         fileFailure(path_, error);
     }
+    seq_ = chain.seq;
+    prev_ = history::lineHash(QByteArrayView(line).chopped(1));
 }
 
 RecordSummary summarizeRecord(const QByteArray& contents, const std::string& file) {

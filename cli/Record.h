@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
+#include <QString>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,7 +28,9 @@ struct VisitRecord {
     int hardwareType = -1;  // -1: not identified
     std::string firmwareBefore, firmwareAfter;
     std::string profile;
-    std::string block;                 // SHA-256 of the block written, or "unchanged"
+    std::string block;  // SHA-256 of the block written, or "unchanged"
+    // SHA-256 of the block read before any write, and of the block held after the visit
+    std::string blockBefore, blockAfter;
     std::vector<std::string> actions;  // the steps begun, in order
     std::optional<StoppedAt> stoppedAt;
     std::string result;  // "serviced", "current", "failed" or "interrupted"
@@ -35,18 +39,21 @@ struct VisitRecord {
     double seconds = 0;
 };
 
-QByteArray recordLine(const VisitRecord& visit);  // one JSON object and a line end
+// The visit's own fields, as its record line holds them besides its place in the journal.
+QJsonObject visitFields(const VisitRecord& visit);
 
-// The record of visits: JSON Lines, appended one visit a line with a single write, flushed to
-// the disk before the next, so that a crash or a pulled cord never spoils an earlier line; a line
-// whose write fails is taken back whole. A partial last line that a crash left is closed with a
-// line end before anything is appended, and readers skip it. One station holds a record at a
-// time. Thread-safe.
+// The record of visits, the station's journal: JSON Lines, appended one visit a line with a single
+// write, flushed to the disk before the next, so that a crash or a pulled cord never spoils an
+// earlier line; a line whose write fails is taken back whole. Each line carries its visit's UUID,
+// the journal's UUID, its sequence number and the hash of the line before, so the lines form a
+// chain that a history server can check. A partial last line that a crash left is closed with a
+// line end, skipped by readers and by the chain. One station holds a record at a time; its
+// appends are one after another, so the chain stays linear. Thread-safe.
 class RecordFile {
   public:
     // CommandFailure kExitFileError when the file cannot be opened, is no regular file or is
-    // held by another station.
-    explicit RecordFile(const std::string& path);
+    // held by another station. station names the station in every line.
+    RecordFile(const std::string& path, const std::string& station);
     ~RecordFile();
     RecordFile(const RecordFile&) = delete;
     RecordFile& operator=(const RecordFile&) = delete;
@@ -56,11 +63,18 @@ class RecordFile {
     void append(const VisitRecord& visit);
 
   private:
+    void continueChain();
+
     std::string path_;
     std::unique_ptr<AppendFile> file_;
     bool hadPartialLine_ = false;
     std::mutex mutex_;
+    QString station_, journal_, prev_;
+    qint64 seq_ = 0;  // of the last line
 };
+
+// The host's name, the station's name unless it is given one.
+std::string defaultStationName();
 
 // What a record holds: the totals by result and the last visit of each box.
 struct RecordSummary {

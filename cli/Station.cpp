@@ -1,7 +1,5 @@
 #include "cli/Station.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Record.h"
 #include "cli/Service.h"
+#include "cli/VisitTrace.h"
 #include "serial/EnumComPorts.h"
 
 namespace vek {
@@ -26,17 +25,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kTick = std::chrono::milliseconds(10);
 constexpr auto kRescan = std::chrono::milliseconds(250);  // how often a watch lists the ports
 
-std::string utcNow() {
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-}
-
-std::string sha256Of(const ConfigBlockBytes& block) {
-    return QCryptographicHash::hash(QByteArrayView(block.data(), qsizetype(block.size())),
-                                    QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
-}
-
 // What every visit shares.
 struct Context {
     const StationOptions& options;
@@ -46,50 +34,30 @@ struct Context {
     std::atomic<bool>& recordFailed;
 };
 
-// A port another program holds is no visit of a box: it is told, not recorded.
-bool portHeldElsewhere(const VisitRecord& v) {
-    return v.reason == "port_busy" && v.identifier.empty();
-}
-
-// One box's visit, from its port's opening to its record line. The actions are the steps begun;
-// a visit that stops short says where.
+// One box's visit, from its port's opening to its record line.
 VisitRecord visit(const std::string& port, const Context& c) {
-    const auto started = Clock::now();
-    VisitRecord v;
-    v.time = utcNow();
-    v.toolVersion = VEK_VERSION;
-    v.port = port;
-    v.stableName = StableName(port);
-    v.profile = c.options.profileName;
+    VisitTrace trace(port, c.options.profileName);
     c.out.begin(port);
     const auto progress = [&](uint32_t done, uint32_t total) { c.out.progress(port, done, total); };
-    std::unique_ptr<BoxLink> link;
     const auto begin = [&](const char* step) {
-        v.actions.push_back(step);
-        c.out.phase(port, step, v.identifier);
+        trace.begin(step);
+        c.out.phase(port, step, trace.record().identifier);
     };
-    const auto fail = [&](const std::string& reason, const std::string& error) {
-        v.result = "failed";
-        v.reason = reason;
-        v.error = error;
-    };
+    std::unique_ptr<BoxLink> link;
+    VisitRecord v;
     try {
         c.out.phase(port, "identify", "");
         link = openBox(port, c.stop);
         const auto announcement = link->waitForAnnouncement(c.options.wait);
         if (!announcement)
             throw CommandFailure(kExitNoBox, "no_box", "nenhum Vek respondeu");
-        if (announcement->status) {
-            const DeviceInfo& info = *announcement->status;
-            v.identifier = identifierText(info.id, '-');
-            v.hardwareType = info.version[0];
-            v.firmwareBefore = v.firmwareAfter = versionText(info.version);
-        }
+        if (announcement->status)
+            trace.identified(*announcement->status);
         if (announcement->operatingMode())
             throw CommandFailure(kExitOperatingMode, "operating_mode",
                                  "o Vek está em modo de operação");
         DeviceInfo info = *announcement->status;
-        v.actions.push_back("identify");
+        trace.begin("identify");
         const DeviceAction action = decideDeviceAction(info.version);
         if (action == DeviceAction::None)
             throw CommandFailure(
@@ -98,37 +66,25 @@ VisitRecord visit(const std::string& port, const Context& c) {
         if (action == DeviceAction::UploadFirmware) {
             begin("upload");
             info = uploadFirmware(*link, progress);
-            v.firmwareAfter = versionText(info.version);
+            trace.firmwareNow(info);
         }
         begin("read");
         const ConfigBlockBytes stored = link->readConfig(info.configBase, progress);
+        trace.blockRead(stored);
         if (stored == c.options.block.block) {
-            v.block = "unchanged";
+            trace.blockUnchanged();
         } else {
             begin("write");
             writeConfiguration(*link, c.options.block, progress);
+            trace.blockWritten(c.options.block.block);
             begin("verify");
             verifyConfiguration(*link, info.configBase, c.options.block, progress);
-            v.block = sha256Of(c.options.block.block);
+            trace.blockHeld(c.options.block.block);
         }
-        const bool changed = v.block != "unchanged" || v.firmwareAfter != v.firmwareBefore;
-        v.result = changed ? "serviced" : "current";
-    } catch (const CommandFailure& failure) {
-        fail(failure.id(), failure.what());
-    } catch (const LinkError& failure) {
-        fail("link_failed", failure.title() + ": " + failure.what());
-    } catch (const Interrupted&) {
-        v.result = "interrupted";
-        v.error = "interrompido";
-    } catch (const std::exception& failure) {
-        // Out of memory or threads: this visit fails, the others go on.
-        fail("internal_error", failure.what());
+        v = trace.succeeded();
+    } catch (...) {
+        v = trace.failed(std::current_exception(), link.get());
     }
-    if (v.result != "serviced" && v.result != "current" && link && v.actions.size() > 1) {
-        const TransferState& reached = link->transferState();
-        v.stoppedAt = StoppedAt{v.actions.back(), reached.PacketNo, reached.PacketCount};
-    }
-    v.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (c.record && !portHeldElsewhere(v)) {
         try {
             c.record->append(v);
@@ -152,7 +108,7 @@ struct Worker {
 int provision(const StationOptions& options, StationOutput& out, const TComSignal& stop) {
     std::unique_ptr<RecordFile> record;
     if (!options.recordFile.empty()) {
-        record = std::make_unique<RecordFile>(options.recordFile);
+        record = std::make_unique<RecordFile>(options.recordFile, options.station);
         if (record->hadPartialLine())
             out.message("vekctl: " + options.recordFile +
                         ": a última linha estava incompleta (de uma execução interrompida) e é "

@@ -17,6 +17,7 @@ struct StationOptions {
     bool all = false;
     bool watch = false;
     std::string recordFile;  // none when empty
+    std::string station;     // the name its record lines carry
     int jobs = 16;
     std::chrono::milliseconds wait = kDefaultStatusWait;
 };

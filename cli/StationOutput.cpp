@@ -144,7 +144,7 @@ void StationOutput::end(const VisitRecord& visit) {
     switch (mode_) {
         case Mode::Json: {
             rows_.erase(visit.port);
-            QJsonObject event = QJsonDocument::fromJson(recordLine(visit)).object();
+            QJsonObject event = visitFields(visit);
             event.insert("event", "end");
             return jsonLine(event);
         }

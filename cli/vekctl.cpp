@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
+#include "cli/Record.h"
 
 namespace vek {
 namespace {
@@ -23,14 +24,14 @@ Comandos:
                                  --probe: o que responde em cada uma, todas ao mesmo tempo
   info -p PORTA                  a identificação: modo, identificador, versão, base da
                                  configuração e o que o VekTool faria com o firmware
-  update -p PORTA [--force] [--downgrade]
+  update -p PORTA [--force] [--downgrade] [--record ARQ]
                                  envia o firmware do VekTool quando o do Vek é mais antigo
                                  (--force: mesmo quando já é o atual; --downgrade: também a um
                                  Vek com firmware mais novo) e confirma a nova versão
   config get -p PORTA [-o ARQ] [--raw ARQ]
                                  lê a configuração num perfil (JSON); --raw guarda também o
                                  bloco de 2032 bytes como veio
-  config set -p PORTA ARQ [--allow-old-firmware]
+  config set -p PORTA ARQ [--allow-old-firmware] [--record ARQ]
                                  confere o perfil como a janela confere, grava e lê de volta;
                                  recusa um Vek que precisa de atualização (vekctl update antes)
   config check ARQ               confere um perfil sem tocar em nenhum Vek
@@ -62,7 +63,9 @@ Opções:
       --profile ARQ  (provision) o perfil a gravar
       --all          (provision) todas as portas USB presentes
       --watch        (provision) continua e atende cada Vek que for ligado
-      --record ARQ   (provision) acrescenta uma linha JSON por visita em ARQ
+      --record ARQ   (provision, update, config set) acrescenta a visita ao diário ARQ: uma
+                     linha JSON por visita, encadeada à anterior
+      --station NOME (com --record) o nome da estação nas linhas (padrão: o nome do host)
       --jobs N       (provision) no máximo N Vek atendidos ao mesmo tempo (padrão 16)
       --csv          (report) a última visita de cada Vek em CSV
       --json         resultado em JSON na saída padrão (eventos um por linha no update)
@@ -118,9 +121,11 @@ bool allowed(const QString& command, const QString& sub, const QString& option) 
     if (option == "port")
         return command == "info" || command == "update" || command == "config" ||
                command == "provision";
-    if (option == "profile" || option == "all" || option == "watch" || option == "record" ||
-        option == "jobs")
+    if (option == "profile" || option == "all" || option == "watch" || option == "jobs")
         return command == "provision";
+    if (option == "record" || option == "station")
+        return command == "provision" || command == "update" ||
+               (command == "config" && sub == "set");
     if (option == "csv")
         return command == "report";
     if (option == "output")
@@ -159,10 +164,11 @@ int run(int argc, char* argv[]) {
     const QCommandLineOption all("all", "");
     const QCommandLineOption watch("watch", "");
     const QCommandLineOption record("record", "", "ARQ");
+    const QCommandLineOption station("station", "", "NOME");
     const QCommandLineOption jobs("jobs", "", "N");
     const QCommandLineOption csv("csv", "");
     parser.addOptions({port, output, raw, force, downgrade, oldFirmware, probe, timeout, json,
-                       quiet, help, version, profile, all, watch, record, jobs, csv});
+                       quiet, help, version, profile, all, watch, record, station, jobs, csv});
 
     Output out(false, false);
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -203,6 +209,8 @@ int run(int argc, char* argv[]) {
     }
     inv.profile = parser.value(profile).toStdString();
     inv.record = parser.value(record).toStdString();
+    inv.station =
+        parser.isSet(station) ? parser.value(station).toStdString() : defaultStationName();
     inv.all = parser.isSet(all);
     inv.watch = parser.isSet(watch);
     inv.csv = parser.isSet(csv);

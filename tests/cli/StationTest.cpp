@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <QJsonArray>
+#include <QSysInfo>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "Vekctl.h"
 #include "config/Presets.h"
 #include "config/Profile.h"
+#include "history/JournalLine.h"
 #include "sim/SimStation.h"
 #include "transfer/FirmwareImage.h"
 
@@ -266,6 +268,56 @@ TEST(Station, APortIsKnownByTheDeviceItLeadsToNotByItsNameOrMode) {
     ::kill(pid_t(watch.processId()), SIGINT);
     ASSERT_TRUE(watch.waitForFinished(5000));
     EXPECT_EQ(bench.visits().size(), 2u) << "a change of mode taken for a re-plug";
+}
+
+// Sixteen visits ending at once still make one linear chain, which a single command's visit then
+// continues; lines written before the chain stay readable.
+TEST(Station, TheJournalIsOneChainWhateverWritesToIt) {
+    Bench bench;
+    const QByteArray legacy = R"({"time":"2026-12-09T10:00:00.000Z","result":"current"})"
+                              "\n";
+    {
+        QFile record(bench.record);
+        record.open(QIODevice::WriteOnly);
+        record.write(legacy + "{\"time\":\"2026-12-0");  // and a line a crash cut short
+    }
+    std::vector<std::unique_ptr<SimBox>> boxes;
+    QStringList arguments{"provision",  "--profile", bench.profile, "--record",
+                          bench.record, "--station", "bancada-3"};
+    for (int k = 0; k < 16; ++k) {
+        boxes.push_back(std::make_unique<SimBox>(SimStation::modelOf({.model = fieldBox(36)}, k)));
+        boxes.back()->start();
+        arguments << "-p" << QString::fromStdString(boxes.back()->portPath());
+    }
+    ASSERT_EQ(Vekctl().run(arguments).exitCode, 0);
+    const QString port = QString::fromStdString(boxes[0]->portPath());
+    ASSERT_EQ(Vekctl().run({"update", "--force", "-p", port, "--record", bench.record}).exitCode,
+              0);
+
+    QFile record(bench.record);
+    record.open(QIODevice::ReadOnly);
+    const QList<QByteArray> lines = record.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 2 + 17 + 1) << "the legacy line, the cut one, the visits, the end";
+    QString journal, prev;
+    std::set<QString> visits;
+    for (qsizetype i = 2; i < lines.size() - 1; ++i) {
+        const history::ParsedLine parsed = history::parseJournalLine(lines[i]);
+        ASSERT_TRUE(parsed.ok()) << parsed.refusal.message.toStdString();
+        const history::ChainFields& chain = parsed.line.chain;
+        EXPECT_EQ(chain.seq, i - 1);
+        EXPECT_EQ(chain.prev, prev);
+        EXPECT_EQ(chain.station, i < 18 ? "bancada-3" : QSysInfo::machineHostName());
+        if (journal.isEmpty())
+            journal = chain.journal;
+        EXPECT_EQ(chain.journal, journal);
+        visits.insert(chain.visit);
+        prev = parsed.line.hash;
+    }
+    EXPECT_EQ(visits.size(), 17u);
+    const QJsonObject first = QJsonDocument::fromJson(lines[2]).object();
+    EXPECT_EQ(first["block_after"].toString().size(), 64);
+    const Outcome report = Vekctl().run({"--json", "report", bench.record});
+    EXPECT_EQ(QJsonDocument::fromJson(report.out.toUtf8())["visits"].toInt(), 18);
 }
 
 TEST(Station, NoBoxOnAnyPortIsNoSuccess) {
