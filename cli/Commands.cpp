@@ -14,6 +14,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/Files.h"
+#include "cli/JournalSync.h"
 #include "cli/Record.h"
 #include "cli/Service.h"
 #include "cli/Station.h"
@@ -141,13 +142,16 @@ QString sha256Of(std::span<const uint8_t> bytes) {
             .toHex());
 }
 
+// How long a single command waits for the history server to take its line.
+constexpr auto kSyncGrace = std::chrono::seconds(3);
+
 // The one visit of update or config set, recorded in the journal that --record names: its line
 // is written however the visit ends, and the ending goes on. The box reached is kept here so that
 // where a transfer stopped can still be read when it failed.
 class RecordedVisit {
   public:
     RecordedVisit(const Invocation& inv, const std::string& profile, Output& out)
-        : out_(out), trace_(inv.port, profile) {
+        : inv_(inv), out_(out), trace_(inv.port, profile) {
         if (!inv.record.empty())
             record_ = std::make_unique<RecordFile>(inv.record, inv.station);
     }
@@ -172,18 +176,35 @@ class RecordedVisit {
             if (record_ && !portHeldElsewhere(v)) {
                 try {
                     record_->append(v);
+                    sendJournal();
                 } catch (const CommandFailure& failure) {
                     out_.error(failure.what());
                 }
             }
             throw;
         }
-        if (record_)
+        if (record_) {
             record_->append(trace_.succeeded());
+            sendJournal();
+        }
         return code;
     }
 
   private:
+    // The journal's new line, and any left from before, to the history server; one that is away
+    // leaves them for the next time, never failing the visit.
+    void sendJournal() {
+        if (inv_.syncUrl.empty())
+            return;
+        JournalSync sync(inv_.record, text(inv_.syncUrl), text(inv_.syncToken));
+        const SyncState state = sync.drain(kSyncGrace);
+        if (state.backlog > 0)
+            out_.message("vekctl: histórico: " + std::to_string(state.backlog) +
+                         " visita(s) por enviar (" + state.problem.toStdString() +
+                         "); ficam no diário para a próxima sincronização");
+    }
+
+    const Invocation& inv_;
     Output& out_;
     std::unique_ptr<RecordFile> record_;
     VisitTrace trace_;
@@ -494,6 +515,8 @@ int provisionCommand(const Invocation& inv, Output& out, const TComSignal& stop)
     StationOptions options;
     options.profileName = profileName(profile, inv.profile);
     options.station = inv.station;
+    options.syncUrl = inv.syncUrl;
+    options.syncToken = inv.syncToken;
     options.block = checkedBlock(inv.profile, profile.panel);
     options.ports = inv.ports;
     options.all = inv.all;
@@ -537,6 +560,45 @@ int report(const Invocation& inv, Output& out, const TComSignal&) {
     return kExitOk;
 }
 
+int syncCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
+    const std::string journal = argument(inv, 1, "o diário (o arquivo de --record)");
+    expectArguments(inv, 2);
+    if (inv.syncUrl.empty())
+        usage("falta o servidor do histórico: --to URL (ou a variável VEKCTL_SYNC)");
+    requireRegularFile(journal, false);
+    JournalSync sync(journal, text(inv.syncUrl), text(inv.syncToken),
+                     [&out](const SyncState& state) {
+                         out.progress("Enviando ao histórico", 0, uint32_t(state.backlog));
+                     });
+    const qint64 waiting = sync.state().backlog;
+    SyncState state = sync.state();
+    while (!stop.raised()) {
+        state = sync.drain(std::chrono::milliseconds(250));
+        if (state.backlog == 0 || !state.problem.isEmpty())
+            break;
+    }
+    out.endProgress();
+    if (stop.raised())
+        throw Interrupted();
+    const QJsonObject object{{"ok", state.backlog == 0 && state.refused == 0},
+                             {"journal", text(journal)},
+                             {"sent", waiting - state.backlog},
+                             {"backlog", state.backlog},
+                             {"refused", state.refused},
+                             {"problem", state.problem}};
+    if (state.backlog > 0)
+        throw CommandFailure(kExitSyncUnreached, "sync_unreached",
+                             "o histórico não recebeu " + std::to_string(state.backlog) +
+                                 " visita(s) (" + state.problem.toStdString() +
+                                 "); elas ficam no diário: rode 'vekctl sync' de novo");
+    out.result(state.refused == 0
+                   ? "Histórico em dia: " + std::to_string(waiting) + " visita(s) enviada(s)"
+                   : std::to_string(state.refused) +
+                         " visita(s) recusada(s) pelo histórico; veja " + journal + ".refused",
+               object);
+    return state.refused == 0 ? kExitOk : kExitSyncRefused;
+}
+
 }  // namespace
 
 int runCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
@@ -549,6 +611,7 @@ int runCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
         {"remote-commands", remote},
         {"provision", provisionCommand},
         {"report", report},
+        {"sync", syncCommand},
     };
     static const std::map<QString, Handler> kConfigCommands{
         {"get", configGet},

@@ -23,8 +23,9 @@ struct Invocation {
     bool probe = false;
     // provision and report
     std::string profile;
-    std::string record;   // the journal that provision, update and config set append to
-    std::string station;  // the name the journal's lines carry
+    std::string record;              // the journal that provision, update and config set append to
+    std::string station;             // the name the journal's lines carry
+    std::string syncUrl, syncToken;  // the history server (--sync, --to, VEKCTL_SYNC)
     bool all = false;
     bool watch = false;
     bool csv = false;

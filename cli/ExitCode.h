@@ -20,6 +20,8 @@ enum ExitCode : int {
     kExitNotSupported = 10,    // the box's hardware does not take the operation
     kExitFileError = 11,       // a file cannot be read or written
     kExitFirmwareDue = 12,     // the box's firmware must be brought up to date first
+    kExitSyncUnreached = 13,   // sync: the history server did not take every line
+    kExitSyncRefused = 14,     // sync: the server refused lines, set aside in the log
     kExitInterrupted = 130,    // Ctrl-C
 };
 

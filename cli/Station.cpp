@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cli/ExitCode.h"
+#include "cli/JournalSync.h"
 #include "cli/Record.h"
 #include "cli/Service.h"
 #include "cli/VisitTrace.h"
@@ -24,6 +25,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kTick = std::chrono::milliseconds(10);
 constexpr auto kRescan = std::chrono::milliseconds(250);  // how often a watch lists the ports
+// How long the end of a run waits for the history server to take the last lines.
+constexpr auto kSyncGrace = std::chrono::seconds(3);
 
 // What every visit shares.
 struct Context {
@@ -31,6 +34,7 @@ struct Context {
     StationOutput& out;
     const TComSignal& stop;
     RecordFile* record;
+    JournalSync* sync;
     std::atomic<bool>& recordFailed;
 };
 
@@ -88,6 +92,8 @@ VisitRecord visit(const std::string& port, const Context& c) {
     if (c.record && !portHeldElsewhere(v)) {
         try {
             c.record->append(v);
+            if (c.sync)
+                c.sync->lineAppended();
         } catch (const CommandFailure& failure) {
             c.recordFailed = true;
             c.out.message(std::string("vekctl: ") + failure.what() +
@@ -114,8 +120,14 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
                         ": a última linha estava incompleta (de uma execução interrompida) e é "
                         "ignorada");
     }
+    // The journal is written first; the server being away never holds up a visit.
+    std::unique_ptr<JournalSync> sync;
+    if (record && !options.syncUrl.empty())
+        sync = std::make_unique<JournalSync>(
+            options.recordFile, QString::fromStdString(options.syncUrl),
+            QString::fromStdString(options.syncToken), [&out](const SyncState& s) { out.sync(s); });
     std::atomic<bool> recordFailed = false;
-    const Context context{options, out, stop, record.get(), recordFailed};
+    const Context context{options, out, stop, record.get(), sync.get(), recordFailed};
     std::mutex mutex;  // guards the counts
     std::map<std::string, int> results, failures;
 
@@ -218,6 +230,8 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
         queueNew(ports);
     }
     lock.unlock();
+    if (sync && !stop.raised())
+        sync->drain(kSyncGrace);  // ends early when the server cannot be reached
     out.summary(results, failures);
     if (recordFailed)
         return kExitFileError;

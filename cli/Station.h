@@ -16,8 +16,9 @@ struct StationOptions {
     std::vector<std::string> ports;  // the ports named; with all, every USB port present
     bool all = false;
     bool watch = false;
-    std::string recordFile;  // none when empty
-    std::string station;     // the name its record lines carry
+    std::string recordFile;          // none when empty
+    std::string station;             // the name its record lines carry
+    std::string syncUrl, syncToken;  // the history server the record's lines go to; none when empty
     int jobs = 16;
     std::chrono::milliseconds wait = kDefaultStatusWait;
 };

@@ -174,6 +174,31 @@ void StationOutput::message(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
+void StationOutput::sync(const SyncState& state) {
+    std::string text = state.backlog == 0 ? "histórico em dia"
+                                          : "histórico: " + std::to_string(state.backlog) +
+                                                " visita(s) por enviar";
+    if (!state.problem.isEmpty())
+        text += " (" + state.problem.toStdString() + ")";
+    if (state.refused > 0)
+        text += "; " + std::to_string(state.refused) + " recusada(s), no arquivo .refused";
+    const std::lock_guard lock(mutex_);
+    switch (mode_) {
+        case Mode::Json:
+            return jsonLine({{"event", "sync"},
+                             {"backlog", state.backlog},
+                             {"problem", state.problem},
+                             {"refused", state.refused}});
+        case Mode::Lines:
+            std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+            return;
+        case Mode::Table:
+            syncLine_ = text;
+            return redrawLocked(true);
+    }
+}
+
 void StationOutput::summary(const std::map<std::string, int>& results,
                             const std::map<std::string, int>& failures) {
     const std::lock_guard lock(mutex_);
@@ -231,6 +256,10 @@ void StationOutput::redrawLocked(bool force) {
                           : percentAndLeft(row->done, row->total, now - row->phaseStarted).c_str(),
                       row->result.c_str());
         out += std::string("\r\033[K") + text + "\n";
+        ++lines;
+    }
+    if (!syncLine_.empty()) {
+        out += "\r\033[K" + syncLine_ + "\n";
         ++lines;
     }
     // Lines left over from a longer table are cleared.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "cli/JournalSync.h"
 #include "cli/Record.h"
 
 namespace vek {
@@ -24,6 +25,8 @@ class StationOutput {
     void progress(const std::string& port, uint32_t done, uint32_t total);
     void end(const VisitRecord& visit);
     void message(const std::string& text);  // a line of its own, on standard error
+    // The journal's sync with the history server: its backlog and why it waits, when it changes.
+    void sync(const SyncState& state);
     // The totals at the end: serviced, already current, failed by reason, interrupted.
     void summary(const std::map<std::string, int>& results,
                  const std::map<std::string, int>& failures);
@@ -44,6 +47,7 @@ class StationOutput {
     std::map<std::string, Row> rows_;
     uint64_t nextOrder_ = 0;
     int drawnLines_ = 0;
+    std::string syncLine_;  // the table's footer
     std::chrono::steady_clock::time_point lastDrawn_{};
 };
 

@@ -45,6 +45,8 @@ Comandos:
                                  registrada; as portas ao mesmo tempo; --watch atende cada Vek
                                  que for ligado, até Ctrl-C
   report ARQ [--csv]             o registro: totais por resultado e a última visita de cada Vek
+  sync ARQ --to URL [--token T]  envia ao servidor do histórico as visitas do diário ARQ que ele
+                                 ainda não confirmou (um notebook de volta ao escritório)
 
 PORTA é um caminho (/dev/ttyACM0), um nome de dispositivo (ttyACM0) ou id: seguido do
 identificador como a janela o mostra (id:0011A2B3-44C5D6E7-8899FA0B), que procura em todas as
@@ -66,6 +68,11 @@ Opções:
       --record ARQ   (provision, update, config set) acrescenta a visita ao diário ARQ: uma
                      linha JSON por visita, encadeada à anterior
       --station NOME (com --record) o nome da estação nas linhas (padrão: o nome do host)
+      --sync URL     (com --record) envia cada visita do diário ao servidor do histórico depois
+                     de gravada, e as que ficaram de antes; um servidor fora do ar não atrasa
+                     nem falha o atendimento (padrão: a variável VEKCTL_SYNC)
+      --to URL       (sync) o servidor do histórico
+      --token T      o token da estação no servidor (padrão: a variável VEKCTL_TOKEN)
       --jobs N       (provision) no máximo N Vek atendidos ao mesmo tempo (padrão 16)
       --csv          (report) a última visita de cada Vek em CSV
       --json         resultado em JSON na saída padrão (eventos um por linha no update)
@@ -87,6 +94,8 @@ Códigos de saída:
   10   o hardware do Vek não aceita a operação
   11   um arquivo não pôde ser lido ou gravado (ou o registro está em uso por outra estação)
   12   o firmware do Vek precisa ser atualizado antes (vekctl update)
+  13   (sync) o servidor do histórico não recebeu todas as visitas; elas ficam no diário
+  14   (sync) o servidor recusou visitas; elas ficam em ARQ.refused com o motivo
   130  interrompido (Ctrl-C); a porta é fechada
 )";
 
@@ -123,9 +132,14 @@ bool allowed(const QString& command, const QString& sub, const QString& option) 
                command == "provision";
     if (option == "profile" || option == "all" || option == "watch" || option == "jobs")
         return command == "provision";
-    if (option == "record" || option == "station")
+    if (option == "record" || option == "station" || option == "sync")
         return command == "provision" || command == "update" ||
                (command == "config" && sub == "set");
+    if (option == "token")
+        return command == "provision" || command == "update" ||
+               (command == "config" && sub == "set") || command == "sync";
+    if (option == "to")
+        return command == "sync";
     if (option == "csv")
         return command == "report";
     if (option == "output")
@@ -165,10 +179,14 @@ int run(int argc, char* argv[]) {
     const QCommandLineOption watch("watch", "");
     const QCommandLineOption record("record", "", "ARQ");
     const QCommandLineOption station("station", "", "NOME");
+    const QCommandLineOption sync("sync", "", "URL");
+    const QCommandLineOption to("to", "", "URL");
+    const QCommandLineOption token("token", "", "T");
     const QCommandLineOption jobs("jobs", "", "N");
     const QCommandLineOption csv("csv", "");
-    parser.addOptions({port, output, raw, force, downgrade, oldFirmware, probe, timeout, json,
-                       quiet, help, version, profile, all, watch, record, station, jobs, csv});
+    parser.addOptions({port,    output, raw,  force,   downgrade, oldFirmware, probe, timeout,
+                       json,    quiet,  help, version, profile,   all,         watch, record,
+                       station, sync,   to,   token,   jobs,      csv});
 
     Output out(false, false);
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -211,6 +229,18 @@ int run(int argc, char* argv[]) {
     inv.record = parser.value(record).toStdString();
     inv.station =
         parser.isSet(station) ? parser.value(station).toStdString() : defaultStationName();
+    const QString server = parser.isSet(sync) ? parser.value(sync) : parser.value(to);
+    inv.syncUrl = (server.isEmpty() ? qEnvironmentVariable("VEKCTL_SYNC") : server).toStdString();
+    inv.syncToken =
+        (parser.isSet(token) ? parser.value(token) : qEnvironmentVariable("VEKCTL_TOKEN"))
+            .toStdString();
+    // The journal is the truth that is sent: nothing is sent that was not written first.
+    if (parser.isSet(sync) && inv.record.empty()) {
+        out.error("--sync envia o diário: diga qual com --record ARQ");
+        return kExitUsage;
+    }
+    if (command != "sync" && inv.record.empty())
+        inv.syncUrl.clear();
     inv.all = parser.isSet(all);
     inv.watch = parser.isSet(watch);
     inv.csv = parser.isSet(csv);
