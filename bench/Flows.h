@@ -44,6 +44,8 @@ struct StationFigures {
     double wallS = 0;  // from the spawn to the exit
     double cpuS = 0;   // the program's own, user and system
 };
-StationFigures provisionRun(int boxes, const std::string& vekctl);
+// With a journal, and with syncUrl also --sync to that history server.
+StationFigures provisionRun(int boxes, const std::string& vekctl, const std::string& journal = {},
+                            const std::string& syncUrl = {});
 
 }  // namespace vek::bench

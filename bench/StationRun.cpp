@@ -27,7 +27,8 @@ namespace {
 constexpr int kReplyDelayMs = 1;  // a USB link's turnaround, about
 }
 
-StationFigures provisionRun(int boxCount, const std::string& vekctl) {
+StationFigures provisionRun(int boxCount, const std::string& vekctl, const std::string& journal,
+                            const std::string& syncUrl) {
     StationFigures figures;
     figures.boxes = boxCount;
     QTemporaryDir dir;
@@ -42,6 +43,10 @@ StationFigures provisionRun(int boxCount, const std::string& vekctl) {
     lateReplies.delayMs = kReplyDelayMs;
     std::vector<std::unique_ptr<SimBox>> boxes;
     std::vector<std::string> args{vekctl, "provision", "--profile", profile};
+    if (!journal.empty())
+        args.insert(args.end(), {"--record", journal});
+    if (!syncUrl.empty())
+        args.insert(args.end(), {"--sync", syncUrl});
     for (int k = 0; k < boxCount; ++k) {
         boxes.push_back(std::make_unique<SimBox>(
             SimStation::modelOf({.model = fieldBox(30, 100)}, k), lateReplies));

@@ -1,6 +1,9 @@
 // Measures the link's flows through the real window against a blocking loop, and the start-up of
 // the tool against an empty Qt window. Prints its tables; not a test, it judges nothing.
 #include <QApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -254,6 +257,45 @@ void runStartup(const Options& o) {
             tool.shown().median / oneLabel.shown().median);
 }
 
+// The station journaling its visits with and without --sync to a history server on this machine
+// (SQLite): the sync's thread must not slow the servicing.
+void syncAgainstNone(const Options& o) {
+    constexpr int kBoxes = 8;
+    QTemporaryDir dir;
+    QProcess server;
+    server.setReadChannel(QProcess::StandardError);
+    server.start(VEK_BENCH_VEKHISTORY,
+                 {"serve", "--db", dir.filePath("history.db"), "--listen", "127.0.0.1:0"});
+    QString said;
+    static const QRegularExpression listening("http://127\\.0\\.0\\.1:\\d+");
+    while (!listening.match(said).hasMatch() && server.waitForReadyRead(10000))
+        said += QString::fromUtf8(server.readAllStandardError());
+    const std::string url = listening.match(said).captured().toStdString();
+    if (url.empty()) {
+        std::printf("sync: vekhistory serve did not start: %s\n", qPrintable(said));
+        return;
+    }
+    Series<StationFigures> with, without;
+    for (int r = 0; r < o.runs; ++r) {
+        const std::string journal = dir.filePath(QString("journal-%1.jsonl").arg(r)).toStdString();
+        without.add(provisionRun(kBoxes, o.vekctl, journal + ".alone"));
+        with.add(provisionRun(kBoxes, o.vekctl, journal, url));
+    }
+    server.terminate();
+    server.waitForFinished();
+    if (with.runs.empty() || without.runs.empty()) {
+        std::printf("sync: FAILED: %s%s\n", with.failure.c_str(), without.failure.c_str());
+        return;
+    }
+    const auto wallOf = [](const StationFigures& f) { return f.wallS; };
+    const double synced = with.of(wallOf).median, alone = without.of(wallOf).median;
+    const double extra = (synced / alone - 1) * 100;
+    std::printf(
+        "sync: %d boxes journaled, median wall %.2f s with --sync to vekhistory (SQLite) against "
+        "%.2f s without: %+.1f %% (target within 2 %%: %s)\n",
+        kBoxes, synced, alone, extra, std::abs(extra) <= 2 ? "met" : "NOT met");
+}
+
 void runStation(const Options& o) {
     constexpr int kCounts[] = {1, 4, 8, 16};
     std::map<int, Series<StationFigures>> series;
@@ -282,6 +324,7 @@ void runStation(const Options& o) {
                     wall.max, one > 0 ? wall.median / one : 0, cpu / boxes * 1e3,
                     boxes * 3600 / wall.median);
     }
+    syncAgainstNone(o);
     if (one > 0 && !series[8].runs.empty() && !series[16].runs.empty()) {
         const double eight = series[8].of(wallOf).median / one;
         const double sixteen = series[16].of(wallOf).median / one;

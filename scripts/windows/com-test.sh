@@ -63,9 +63,28 @@ in_wine "$build/tests/win32/win32_serial_tests.exe" --gtest_color=no 2>&1 | tr -
 grep -q '^\[  PASSED  \]' "$logs/win32_serial_tests.log" &&
     ! grep -q '^\[  FAILED  \]' "$logs/win32_serial_tests.log" || fail "win32_serial_tests"
 
-echo "== a visit through COM1: vekctl.exe update, then config get"
+echo "== a visit through COM1: vekctl.exe update, journaled and synced to vekhistory, then config get"
+# The history server runs on Linux, on loopback; the Windows station reaches it there.
+history_port_file=$logs/history.err
+rm -f "$logs/history.db" "$logs/journal.jsonl" "$logs/journal.jsonl.sync"
+"$linux/server/vekhistory" serve --db "$logs/history.db" --listen 127.0.0.1:0 2>"$history_port_file" &
+history_pid=$!
+trap 'stop_box; kill $history_pid 2>/dev/null; wine_session_end' EXIT
+for i in $(seq 100); do grep -q "ouvindo em" "$history_port_file" && break; sleep 0.1; done
+history_url=$(grep -o 'http://127.0.0.1:[0-9]*' "$history_port_file" | head -1)
+journal=$(winepath -w "$logs/journal.jsonl" | tr -d '\r')
 start_box --fw 2.30 --interval 200
-in_wine "$build/cli/vekctl.exe" update -p COM1 2>&1 | tr -d '\r' || fail "vekctl.exe update"
+in_wine "$build/cli/vekctl.exe" update -p COM1 --record "$journal" --station wine-pc \
+    --sync "$history_url" 2>&1 | tr -d '\r' || fail "vekctl.exe update"
+in_wine "$build/cli/vekctl.exe" sync "$journal" --to "$history_url" 2>&1 | tr -d '\r' ||
+    fail "vekctl.exe sync"
+python3 - "$history_url" <<'PY' || fail "the visit did not reach vekhistory"
+import json, sys, urllib.request
+stations = json.load(urllib.request.urlopen(sys.argv[1] + "/api/v1/stations"))["stations"]
+assert [s["station"] for s in stations] == ["wine-pc"], stations
+assert stations[0]["chains_intact"], stations
+print("vekhistory holds the visit of station", stations[0]["station"])
+PY
 grep -q "firmware transfer .* completed: 87916 bytes" "$logs/box.log" ||
     fail "the box got no whole image"
 profile=$(in_wine "$build/cli/vekctl.exe" config get -p COM1 2>/dev/null | tr -d '\r') ||
