@@ -49,29 +49,57 @@ void expectArguments(const Invocation& inv, qsizetype count) {
         usage("argumento a mais: '" + inv.words[count].toStdString() + "'");
 }
 
-const std::string& requirePort(const Invocation& inv) {
-    if (inv.port.empty())
-        usage(
-            "falta a porta: -p PORTA (ou a variável VEKCTL_PORT); 'vekctl list' mostra as portas");
-    return inv.port;
+// The box on -p, or with none the one box that answers on the USB serial ports, as flashers take
+// their one device; none or several is said, with the ports.
+ReachedBox reachTheBox(const Invocation& inv, const TComSignal& stop, Output& out) {
+    if (!inv.port.empty())
+        return reachBox(inv.port, stop, inv.wait);
+    std::vector<std::string> ports = listPorts();
+    std::erase_if(ports, [](const std::string& port) { return !MayOpenUnasked(port); });
+    std::vector<ProbedPort> probed = probePorts(ports, stop, inv.wait, true);
+    std::erase_if(probed, [](const ProbedPort& p) { return !p.announcement; });
+    std::string listed;
+    for (const ProbedPort& p : probed)
+        listed += (listed.empty() ? "" : ", ") + p.port;
+    if (probed.size() == 1) {
+        out.message("Usando " + probed.front().port + ", o único Vek que respondeu");
+        return {probed.front().port, std::move(probed.front().link), *probed.front().announcement};
+    }
+    if (probed.empty())
+        throw CommandFailure(kExitNoBox, "no_box",
+                             ports.empty()
+                                 ? "nenhuma porta USB serial presente: conecte o Vek ou "
+                                   "diga a porta com -p"
+                                 : "nenhum Vek respondeu nas portas USB (" +
+                                       std::to_string(ports.size()) + "); diga a porta com -p");
+    usage("há " + std::to_string(probed.size()) + " Vek ligados (" + listed +
+          "): diga qual com -p PORTA");
 }
 
 // ---- files ----
 
-Profile loadProfile(const std::string& file) {
-    auto parsed = parseProfile(readFile(file, kProfileMaxBytes));
-    if (const auto* error = std::get_if<ProfileError>(&parsed)) {
-        const std::string where = error->field.empty() ? "" : error->field + ": ";
-        throw CommandFailure(kExitInvalidProfile, "invalid_profile",
-                             file + ": " + where + error->message);
+// A profile's problems, all of them: one line, or a line each under a count.
+[[noreturn]] void profileRefused(const std::string& file,
+                                 const std::vector<ProfileError>& problems) {
+    const auto line = [](const ProfileError& p) {
+        return (p.field.empty() ? "" : p.field + ": ") + p.message;
+    };
+    std::string message = file + ": ";
+    if (problems.size() == 1) {
+        message += line(problems.front());
+    } else {
+        message += std::to_string(problems.size()) + " problemas";
+        for (const ProfileError& problem : problems)
+            message += "\n  " + line(problem);
     }
-    return std::get<Profile>(std::move(parsed));
+    throw CommandFailure(kExitInvalidProfile, "invalid_profile", message);
 }
 
-std::string oneLine(std::string message) {
-    for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;)
-        message.replace(at, 2, " ");
-    return message;
+Profile loadProfile(const std::string& file) {
+    auto parsed = parseProfile(readFile(file, kProfileMaxBytes));
+    if (const auto* problems = std::get_if<std::vector<ProfileError>>(&parsed))
+        profileRefused(file, *problems);
+    return std::get<Profile>(std::move(parsed));
 }
 
 // The name a record gives the profile: its own, or its file's.
@@ -82,19 +110,15 @@ std::string profileName(const Profile& profile, const std::string& file) {
 
 // The window's checks of the panel, in its order and with its messages.
 EncodedConfig checkedBlock(const std::string& file, const PanelValues& panel) {
-    const auto encoded = encodeConfigBlock(panel);
-    if (const auto* rejection = std::get_if<ConfigRejection>(&encoded)) {
-        const std::string field = rejection->field ? " (" + fieldPath(*rejection->field) + ")" : "";
-        throw CommandFailure(kExitInvalidProfile, "invalid_profile",
-                             file + ": " + oneLine(rejection->message) + field);
-    }
-    return std::get<EncodedConfig>(encoded);
+    if (const auto problems = writeProblems(panel); !problems.empty())
+        profileRefused(file, problems);
+    return std::get<EncodedConfig>(encodeConfigBlock(panel));
 }
 
 // ---- boxes ----
 
 ReachedBox reachBootloaderBox(const Invocation& inv, const TComSignal& stop, Output& out) {
-    ReachedBox box = reachBox(requirePort(inv), stop, inv.wait);
+    ReachedBox box = reachTheBox(inv, stop, out);
     if (box.announcement.operatingMode()) {
         out.message(identificationText(box.announcement));
         throw CommandFailure(kExitOperatingMode, "operating_mode",
@@ -256,12 +280,14 @@ int list(const Invocation& inv, Output& out, const TComSignal& stop) {
 
 int info(const Invocation& inv, Output& out, const TComSignal& stop) {
     expectArguments(inv, 1);
-    const ReachedBox box = reachBox(requirePort(inv), stop, inv.wait);
+    const ReachedBox box = reachTheBox(inv, stop, out);
     QJsonObject object = identificationJson(box.port, box.announcement);
     const bool operating = box.announcement.operatingMode();
-    object.insert("ok", !operating);
+    // A box whose hardware takes no firmware of the tool's is told as update tells it.
+    const bool supported = operating || takesCarriedFirmware(box.announcement.status->version[0]);
+    object.insert("ok", !operating && supported);
     out.result(identificationText(box.announcement), object);
-    return operating ? kExitOperatingMode : kExitOk;
+    return operating ? kExitOperatingMode : supported ? kExitOk : kExitNotSupported;
 }
 
 // The box's firmware, c.d of its version, as people write it: "2.36".
@@ -460,9 +486,10 @@ int configDiff(const Invocation& inv, Output& out, const TComSignal& stop) {
                                 {"caption", text(d.caption)},
                                 {"a", text(d.before)},
                                 {"b", text(d.after)}});
-        lines += d.caption + ": " + d.before + " -> " + d.after + "\n";
+        lines += d.caption + ": " + d.before + " → " + d.after + "\n";
     }
-    out.result(found.empty() ? "sem diferenças" : lines,
+    const std::string sides = "A: " + a + "\nB: " + b + "\n";
+    out.result(sides + (found.empty() ? "sem diferenças" : "A → B:\n" + lines),
                {{"ok", true}, {"a", text(a)}, {"b", text(b)}, {"differences", rows}});
     return found.empty() ? kExitOk : kExitMismatch;
 }

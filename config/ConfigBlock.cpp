@@ -106,16 +106,29 @@ std::array<uint8_t, 5> closingBytesOf(const uint8_t* bytes, std::size_t size) {
     return closing;
 }
 
+std::vector<ConfigRejection> configRejections(const PanelValues& panel) {
+    std::vector<ConfigRejection> found;
+    if (!choiceAt(kPingChoices, panel.pingIndex))
+        found.push_back(listRejection(kPingLabel));
+    if (choiceAt(kBaudChoicesInHundreds, panel.a232Index) != kA232Kept)
+        found.push_back(listRejection(kA232Label));
+    if (!choiceAt(kBaudChoicesInHundreds, panel.b232Index))
+        found.push_back(listRejection(kB232Label));
+    // The fields run in block order, after the lists.
+    for (int f = 0; f < kConfigFieldCount; ++f) {
+        const auto field = static_cast<ConfigField>(f);
+        if (!checkedFieldValue(field, panel.edit(field)))
+            found.push_back({field, invalidParameterMessage(fieldLabel(field, MessageStyle::Write),
+                                                            MessageStyle::Write)});
+    }
+    return found;
+}
+
 std::variant<EncodedConfig, ConfigRejection> encodeConfigBlock(const PanelValues& panel) {
-    const auto ping = choiceAt(kPingChoices, panel.pingIndex);
-    if (!ping)
-        return listRejection(kPingLabel);
-    const auto a232 = choiceAt(kBaudChoicesInHundreds, panel.a232Index);
-    if (a232 != kA232Kept)
-        return listRejection(kA232Label);
-    const auto b232 = choiceAt(kBaudChoicesInHundreds, panel.b232Index);
-    if (!b232)
-        return listRejection(kB232Label);
+    if (auto rejections = configRejections(panel); !rejections.empty())
+        return std::move(rejections.front());
+    const int ping = *choiceAt(kPingChoices, panel.pingIndex);
+    const int b232 = *choiceAt(kBaudChoicesInHundreds, panel.b232Index);
 
     EncodedConfig out{};
     ConfigBlockBytes& b = out.block;
@@ -124,28 +137,23 @@ std::variant<EncodedConfig, ConfigRejection> encodeConfigBlock(const PanelValues
     writeBE16(&b[kLengthOffset], kLength);
     b[kMarkersOffset] = 0x01;
     b[kMarkersOffset + 1] = 0x02;
-    writeBE16(&b[kPingOffset], static_cast<uint32_t>(*ping));
-    writeBE16(&b[kA232Offset], static_cast<uint32_t>(*a232));
-    writeBE16(&b[kB232Offset], static_cast<uint32_t>(*b232));
+    writeBE16(&b[kPingOffset], static_cast<uint32_t>(ping));
+    writeBE16(&b[kA232Offset], static_cast<uint32_t>(kA232Kept));
+    writeBE16(&b[kB232Offset], static_cast<uint32_t>(b232));
     b[kAcpCodeOffset] = static_cast<uint8_t>(simpleAlertCode(panel.bzAcp, panel.evAcp));
     b[kAcnCodeOffset] = static_cast<uint8_t>(simpleAlertCode(panel.bzAcn, panel.evAcn));
     for (const AlertGroup g : kAlertGroups)
         b[kGroupCodeOffsets[static_cast<int>(g)]] =
             static_cast<uint8_t>(groupAlertCode(panel.group(g)));
 
-    // The fields run in block order, so the first one refused is the first in the block.
     for (int f = 0; f < kConfigFieldCount; ++f) {
         const auto field = static_cast<ConfigField>(f);
-        const auto value = checkedFieldValue(field, panel.edit(field));
-        if (!value)
-            return ConfigRejection{field,
-                                   invalidParameterMessage(fieldLabel(field, MessageStyle::Write),
-                                                           MessageStyle::Write)};
+        const uint32_t value = *checkedFieldValue(field, panel.edit(field));
         const FieldSlot slot = kFieldSlots[f];
         if (slot.size == 2)
-            writeBE16(&b[slot.offset], *value);
+            writeBE16(&b[slot.offset], value);
         else
-            b[slot.offset] = static_cast<uint8_t>(*value);
+            b[slot.offset] = static_cast<uint8_t>(value);
     }
 
     writeBE24(&b[kChecksumOffset], sumOf(b.data(), kChecksumOffset));

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "config/ConfigPanel.h"
 
@@ -27,6 +28,9 @@ struct EncodedConfig {
 
 // The only RS232-A rate the box keeps: its read-back counts any other as an invalid block.
 inline constexpr int kA232Kept = 1152;
+
+// Every field that the write refuses, in block order (the first is the one the window names).
+std::vector<ConfigRejection> configRejections(const PanelValues& panel);
 
 // Checks and encodes the panel into the block; the first rejected field otherwise. Nothing that
 // the read-back would count as invalid is encoded.

@@ -1,5 +1,7 @@
 #include "config/Profile.h"
 
+#include "config/Nearest.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -243,11 +245,12 @@ struct OrderedObject {
 };
 
 using Leaves = std::vector<std::pair<std::string, QJsonValue>>;  // in file order
+using Problems = std::vector<ProfileError>;
 
 // The leaves of a profile by dotted path; objects are entered where the table (or the source)
 // has fields below them.
-std::optional<ProfileError> flatten(const QJsonObject& object, const std::string& prefix,
-                                    Leaves& leaves) {
+void flatten(const QJsonObject& object, const std::string& prefix, Leaves& leaves,
+             Problems& problems) {
     const auto isGroup = [](const std::string& path) {
         if (path == "source")
             return true;
@@ -260,22 +263,20 @@ std::optional<ProfileError> flatten(const QJsonObject& object, const std::string
         const std::string path = prefix + it.key().toStdString();
         // "speed.limit" written flat would stand beside, or for, the nested field.
         if (it.key().contains('.'))
-            return ProfileError{path, "chave com ponto: escreva o campo dentro do seu objeto"};
-        if (isGroup(path)) {
-            if (!it.value().isObject())
-                return ProfileError{path, "esperado um objeto"};
-            if (auto error = flatten(it.value().toObject(), path + ".", leaves))
-                return error;
-        } else {
+            problems.push_back({path, "chave com ponto: escreva o campo dentro do seu objeto"});
+        else if (!isGroup(path))
             leaves.emplace_back(path, it.value());
-        }
+        else if (!it.value().isObject())
+            problems.push_back({path, "esperado um objeto"});
+        else
+            flatten(it.value().toObject(), path + ".", leaves, problems);
     }
-    return std::nullopt;
 }
 
-// The first key that an object holds twice, by its dotted path. Qt's reader keeps the last of
-// the two, so a person who wrote both would get one silently; the text is valid JSON already.
-std::optional<std::string> repeatedKey(const QByteArray& json) {
+// The keys that an object holds twice, by their dotted paths. Qt's reader keeps the last of the
+// two, so a person who wrote both would get one silently; the text is valid JSON already.
+std::vector<std::string> repeatedKeys(const QByteArray& json) {
+    std::vector<std::string> repeated;
     struct Level {
         bool object;
         std::string path;  // of the level's members, with the trailing dot
@@ -296,7 +297,7 @@ std::optional<std::string> repeatedKey(const QByteArray& json) {
             const QByteArray token = "[" + json.mid(start, i - start + 1) + "]";
             lastKey = QJsonDocument::fromJson(token).array().at(0).toString();
             if (!levels.back().keys.insert(lastKey).second)
-                return levels.back().path + lastKey.toStdString();
+                repeated.push_back(levels.back().path + lastKey.toStdString());
             keyNext = false;
         } else if (c == '{' || c == '[') {
             const std::string path = levels.empty() || !levels.back().object
@@ -310,7 +311,7 @@ std::optional<std::string> repeatedKey(const QByteArray& json) {
             keyNext = levels.back().object;
         }
     }
-    return std::nullopt;
+    return repeated;
 }
 
 std::optional<ProfileError> readField(const FieldDef& f, const QJsonValue& value,
@@ -350,7 +351,7 @@ std::optional<ProfileError> readField(const FieldDef& f, const QJsonValue& value
         f.path, "o valor " + std::to_string(whole) + " não é uma das opções (" + listed + ")"};
 }
 
-std::optional<ProfileError> readSource(const Leaves& leaves, Profile& profile) {
+void readSource(const Leaves& leaves, Profile& profile, Problems& problems) {
     ProfileSource source;
     bool any = false;
     for (const auto& [path, value] : leaves) {
@@ -360,76 +361,117 @@ std::optional<ProfileError> readSource(const Leaves& leaves, Profile& profile) {
                                                         : nullptr;
         if (!text)
             continue;
-        if (!value.isString())
-            return ProfileError{path, "esperado um texto"};
+        if (!value.isString()) {
+            problems.push_back({path, "esperado um texto"});
+            continue;
+        }
         *text = value.toString().toStdString();
         any = true;
     }
     if (any)
         profile.source = source;
-    return std::nullopt;
+}
+
+// Where a JSON text goes wrong, as a person finds it in an editor.
+std::string lineAndColumn(const QByteArray& json, qsizetype offset) {
+    const QByteArray before = json.left(offset);
+    const qsizetype lineStart = before.lastIndexOf('\n') + 1;
+    return "linha " + std::to_string(before.count('\n') + 1) + ", coluna " +
+           std::to_string(QString::fromUtf8(before.mid(lineStart)).size() + 1);
+}
+
+std::vector<std::string> knownPaths() {
+    std::vector<std::string> paths{"format", "name", "source.identifier", "source.version",
+                                   "source.time"};
+    for (const FieldDef& f : fieldTable())
+        paths.push_back(f.path);
+    return paths;
 }
 
 }  // namespace
 
-std::variant<Profile, ProfileError> parseProfile(const QByteArray& json) {
+std::variant<Profile, std::vector<ProfileError>> parseProfile(const QByteArray& json) {
     if (json.trimmed().isEmpty())
-        return ProfileError{{}, "arquivo vazio"};
+        return Problems{{{}, "arquivo vazio"}};
     if (json.size() > kProfileMaxBytes)
-        return ProfileError{{}, "arquivo grande demais (mais de 1 MiB)"};
+        return Problems{{{}, "arquivo grande demais (mais de 1 MiB)"}};
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return ProfileError{{},
-                            "não é JSON válido (" + parseError.errorString().toStdString() +
-                                ", posição " + std::to_string(parseError.offset) + ")"};
+        return Problems{{{},
+                         "não é JSON válido: " + parseError.errorString().toStdString() + " na " +
+                             lineAndColumn(json, parseError.offset)}};
     if (!document.isObject())
-        return ProfileError{{}, "esperado um objeto JSON"};
-    if (const auto repeated = repeatedKey(json))
-        return ProfileError{*repeated, "campo repetido: só um valor pode valer"};
+        return Problems{{{}, "esperado um objeto JSON"}};
 
+    Problems problems;
+    for (const std::string& path : repeatedKeys(json))
+        problems.push_back({path, "campo repetido: só um valor pode valer"});
     Leaves leaves;
-    if (auto error = flatten(document.object(), "", leaves))
-        return *error;
+    flatten(document.object(), "", leaves, problems);
     std::map<std::string, QJsonValue> byPath(leaves.begin(), leaves.end());
 
     const QJsonValue format = byPath["format"];
     if (!format.isDouble() || format.toDouble() != kProfileFormat)
-        return ProfileError{"format",
-                            "formato não suportado: esperado " + std::to_string(kProfileFormat)};
+        problems.push_back(
+            {"format", "formato não suportado: esperado " + std::to_string(kProfileFormat)});
+    const std::vector<std::string> known = knownPaths();
     for (const auto& leaf : leaves) {
         const std::string& path = leaf.first;
-        const bool known = path == "format" || path == "name" || path == "source.identifier" ||
-                           path == "source.version" || path == "source.time" ||
-                           std::any_of(fieldTable().begin(), fieldTable().end(),
-                                       [&](const FieldDef& f) { return f.path == path; });
-        if (!known)
-            return ProfileError{path, "campo desconhecido"};
+        if (std::find(known.begin(), known.end(), path) != known.end())
+            continue;
+        const auto meant = nearestWord(path, known);
+        problems.push_back({path, meant ? "campo desconhecido; você quis dizer " + *meant + "?"
+                                        : std::string("campo desconhecido")});
     }
 
     Profile profile;
     if (byPath.contains("name")) {
-        if (!byPath["name"].isString())
-            return ProfileError{"name", "esperado um texto"};
-        profile.name = byPath["name"].toString().toStdString();
+        if (byPath["name"].isString())
+            profile.name = byPath["name"].toString().toStdString();
+        else
+            problems.push_back({"name", "esperado um texto"});
     }
-    if (auto error = readSource(leaves, profile))
-        return *error;
+    readSource(leaves, profile, problems);
+    std::set<ConfigField> unread;
     for (const FieldDef& f : fieldTable()) {
         const auto it = byPath.find(f.path);
-        if (it == byPath.end())
-            return ProfileError{f.path, "campo ausente"};
-        if (auto error = readField(f, it->second, profile.panel))
-            return *error;
+        auto error = it == byPath.end() ? ProfileError{f.path, "campo ausente"}
+                                        : readField(f, it->second, profile.panel);
+        if (!error)
+            continue;
+        problems.push_back(std::move(*error));
+        if (f.kind == FieldDef::Number)
+            unread.insert(f.field);
     }
     // The panel's interlock makes these impossible, and the box refuses them when read back.
     for (AlertGroup g : kAlertGroups) {
         const GroupAlerts& a = profile.panel.group(g);
         if (a.bzWh && (a.bzIn || a.bzOut))
-            return ProfileError{std::string(kGroupPaths[int(g)]) + ".buzzer.during",
-                                "\"during\" exclui \"entry\" e \"exit\" no mesmo alerta"};
+            problems.push_back({std::string(kGroupPaths[int(g)]) + ".buzzer.during",
+                                "\"during\" exclui \"entry\" e \"exit\" no mesmo alerta"});
     }
-    return profile;
+    if (problems.empty())
+        return profile;
+    // The write's checks too, on the values that were read, so that one run tells them all.
+    for (ProfileError& problem : writeProblems(profile.panel))
+        if (std::none_of(unread.begin(), unread.end(),
+                         [&](ConfigField f) { return fieldPath(f) == problem.field; }))
+            problems.push_back(std::move(problem));
+    return problems;
+}
+
+std::vector<ProfileError> writeProblems(const PanelValues& panel) {
+    std::vector<ProfileError> problems;
+    for (const ConfigRejection& rejection : configRejections(panel)) {
+        if (!rejection.field)
+            continue;  // a list left unselected: a profile always names a choice
+        std::string message = rejection.message;
+        for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;)
+            message.replace(at, 2, " ");
+        problems.push_back({fieldPath(*rejection.field), message});
+    }
+    return problems;
 }
 
 QByteArray profileJson(const Profile& profile) {

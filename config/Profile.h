@@ -35,10 +35,15 @@ struct ProfileError {
     std::string message;
 };
 
-// Reads a profile. Unknown keys, missing fields, wrong types, values that the box's block cannot
-// hold and a buzzer "during" together with "entry" or "exit" are refused; the panel's own checks
-// (the write's bounds) are left to encodeConfigBlock, as for the window.
-std::variant<Profile, ProfileError> parseProfile(const QByteArray& json);
+// Reads a profile, or tells every problem it has: unknown keys (with the nearest known one),
+// missing fields, wrong types, values that the box's block cannot hold, a buzzer "during" together
+// with "entry" or "exit", and then the write's own checks on the values it read. A profile that
+// reads whole still goes through the write's checks (writeProblems, encodeConfigBlock), as the
+// window's panel does.
+std::variant<Profile, std::vector<ProfileError>> parseProfile(const QByteArray& json);
+
+// The write's checks of a panel, every field that fails them, by the profile's key.
+std::vector<ProfileError> writeProblems(const PanelValues& panel);
 QByteArray profileJson(const Profile& profile);
 
 // The profile's key of an edit box ("speed.limit"), for messages about it.

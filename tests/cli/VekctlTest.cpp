@@ -57,7 +57,7 @@ TEST(Vekctl, InfoTellsEachKindOfBoxWithItsExitCode) {
         int exitCode;
     } kinds[] = {
         {{3, 0, 2, 36}, 1, "up_to_date", 0},  {{4, 0, 2, 30}, 1, "upload_due", 0},
-        {{2, 0, 1, 0}, 1, "discontinued", 0}, {{5, 0, 1, 0}, 1, "unknown_hardware", 0},
+        {{2, 0, 1, 0}, 1, "discontinued", 10}, {{5, 0, 1, 0}, 1, "unknown_hardware", 10},
         {{3, 0, 2, 36}, 0, nullptr, 7},
     };
     for (const auto& kind : kinds) {
@@ -130,6 +130,13 @@ TEST(Vekctl, AnIdentifierPicksItsBoxAmongSeveral) {
         Vekctl(ports).run({"--json", "info", "-p", "id:22222222-22222222-33333333"});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(jsonOf(run.out)["port"].toString(), ports[1]);
+    // With no port named, the one box that answers is taken; several are listed instead.
+    const Outcome several = Vekctl(ports).run({"info"});
+    EXPECT_EQ(several.exitCode, 2);
+    EXPECT_TRUE(several.err.contains(ports.join(", "))) << several.err.toStdString();
+    const Outcome one = Vekctl({ports[2]}).run({"--json", "info"});
+    EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+    EXPECT_EQ(jsonOf(one.out)["port"].toString(), ports[2]);
 }
 
 TEST(Vekctl, ABadProfileIsRefusedBeforeAnyFrameGoesOut) {
@@ -149,7 +156,7 @@ TEST(Vekctl, ABadProfileIsRefusedBeforeAnyFrameGoesOut) {
     } cases[] = {
         {write("broken.json", "{\"format\": 1,"), "broken.json"},
         {write("empty.json", ""), "empty.json"},
-        {write("fast.json", fast), "[Velocidade] (speed.limit)"},
+        {write("fast.json", fast), "speed.limit: Parâmetro inválido! [Velocidade]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.names);

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "config/Presets.h"
@@ -52,11 +53,29 @@ TEST(Profile, WhatABlockCannotHoldIsRefusedNamingTheField) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.meaning);
         const auto parsed = parseProfile(c.json);
-        const auto* error = std::get_if<ProfileError>(&parsed);
-        ASSERT_NE(error, nullptr);
-        EXPECT_EQ(error->field, c.field);
-        EXPECT_FALSE(error->message.empty());
+        const auto* problems = std::get_if<std::vector<ProfileError>>(&parsed);
+        ASSERT_NE(problems, nullptr);
+        EXPECT_EQ(problems->front().field, c.field);
+        EXPECT_FALSE(problems->front().message.empty());
     }
+}
+
+// A person fixing a profile wants all of its mistakes from one run, with where and what was meant.
+TEST(Profile, EveryProblemIsToldInOneRun) {
+    QByteArray json = edited("\"rs232_b\"", "\"rs323_b\"");
+    json.replace("\"ping\": 180", "\"ping\": 20").replace("\"limit\": 120", "\"limit\": 151");
+    const auto parsed = parseProfile(json);
+    std::map<std::string, std::string> told;
+    for (const ProfileError& p : std::get<std::vector<ProfileError>>(parsed))
+        told[p.field] = p.message;
+    EXPECT_EQ(told["rs323_b"], "campo desconhecido; você quis dizer rs232_b?");
+    EXPECT_EQ(told["rs232_b"], "campo ausente");
+    EXPECT_TRUE(told.contains("ping"));
+    EXPECT_EQ(told["speed.limit"], "Parâmetro inválido! [Velocidade]");
+
+    const auto broken = parseProfile("{\n  \"format\": 1,\n  \"ping\" 5\n}");
+    const std::string message = std::get<std::vector<ProfileError>>(broken).front().message;
+    EXPECT_NE(message.find("na linha 3, coluna "), std::string::npos) << message;
 }
 
 TEST(Profile, ABlockReadAndWrittenBackIsTheSameByteForByte) {
