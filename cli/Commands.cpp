@@ -14,6 +14,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/Files.h"
+#include "cli/Help.h"
 #include "cli/JournalSync.h"
 #include "cli/Record.h"
 #include "cli/Service.h"
@@ -654,12 +655,16 @@ int runCommand(const Invocation& inv, Output& out, const TComSignal& stop) {
             usage("falta o subcomando de config: get, set, check ou diff");
         const auto it = kConfigCommands.find(inv.words[1]);
         if (it == kConfigCommands.end())
-            usage("subcomando de config desconhecido: '" + inv.words[1].toStdString() + "'");
+            usage("subcomando de config desconhecido: '" + inv.words[1].toStdString() +
+                  "' (get, set, check ou diff)");
         return it->second(inv, out, stop);
     }
     const auto it = kCommands.find(command);
     if (it == kCommands.end())
-        usage("comando desconhecido: '" + command.toStdString() + "'");
+        usage("comando desconhecido: '" + command.toStdString() + "'" +
+              (commandSuggestion(command.toStdString()).empty()
+                   ? "; 'vekctl --help' lista os comandos"
+                   : "; " + commandSuggestion(command.toStdString())));
     return it->second(inv, out, stop);
 }
 

@@ -10,94 +10,11 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitCode.h"
+#include "cli/Help.h"
 #include "cli/Record.h"
 
 namespace vek {
 namespace {
-
-constexpr const char* kHelp = R"(uso: vekctl [opções] COMANDO [argumentos]
-
-Identifica o Vek, atualiza o firmware e lê, grava e compara a configuração, pela porta serial.
-
-Comandos:
-  list [--probe]                 as portas seriais (com o nome estável em /dev/serial/by-id);
-                                 --probe: o que responde em cada uma, todas ao mesmo tempo
-  info -p PORTA                  a identificação: modo, identificador, versão, base da
-                                 configuração e o que o VekTool faria com o firmware
-  update -p PORTA [--force] [--downgrade] [--record ARQ]
-                                 envia o firmware do VekTool quando o do Vek é mais antigo
-                                 (--force: mesmo quando já é o atual; --downgrade: também a um
-                                 Vek com firmware mais novo) e confirma a nova versão
-  config get -p PORTA [-o ARQ] [--raw ARQ]
-                                 lê a configuração num perfil (JSON); --raw guarda também o
-                                 bloco de 2032 bytes como veio
-  config set -p PORTA ARQ [--allow-old-firmware] [--record ARQ]
-                                 confere o perfil como a janela confere, grava e lê de volta;
-                                 recusa um Vek que precisa de atualização (vekctl update antes)
-  config check ARQ               confere um perfil sem tocar em nenhum Vek
-  config diff A B                os campos que diferem; A e B são perfis ou port:PORTA
-  preset default|trevalo [-o ARQ]
-                                 o preset como perfil
-  remote-commands ARQ            os nove comandos de configuração remota do perfil
-  provision --profile ARQ [-p PORTA ...|--all] [--watch] [--record ARQ] [--jobs N]
-                                 a estação: cada Vek identificado, com o firmware em dia, o
-                                 perfil gravado (se já não o guarda) e verificado, e a visita
-                                 registrada; as portas ao mesmo tempo; --watch atende cada Vek
-                                 que for ligado, até Ctrl-C
-  report ARQ [--csv]             o registro: totais por resultado e a última visita de cada Vek
-  sync ARQ --to URL [--token T]  envia ao servidor do histórico as visitas do diário ARQ que ele
-                                 ainda não confirmou (um notebook de volta ao escritório)
-
-PORTA é um caminho (/dev/ttyACM0), um nome de dispositivo (ttyACM0) ou id: seguido do
-identificador como a janela o mostra (id:0011A2B3-44C5D6E7-8899FA0B), que procura em todas as
-portas. Sem -p vale a variável VEKCTL_PORT. Portas de VEKTOOL_PORTS entram na lista.
-
-Opções:
-  -p, --port PORTA   a porta do Vek
-  -o, --output ARQ   grava o perfil em ARQ em vez da saída padrão
-      --raw ARQ      (config get) grava o bloco lido em ARQ
-      --force        (update) envia o firmware mesmo a um Vek atualizado
-      --downgrade    (update) volta ao firmware do VekTool um Vek com firmware mais novo
-      --allow-old-firmware
-                     (config set) grava mesmo num Vek cujo firmware precisa de atualização
-      --probe        (list) pergunta a cada porta o que está ligado nela
-      --timeout S    quanto esperar pelo status do Vek, em segundos (padrão 3)
-      --profile ARQ  (provision) o perfil a gravar
-      --all          (provision) todas as portas USB presentes
-      --watch        (provision) continua e atende cada Vek que for ligado
-      --record ARQ   (provision, update, config set) acrescenta a visita ao diário ARQ: uma
-                     linha JSON por visita, encadeada à anterior
-      --station NOME (com --record) o nome da estação nas linhas (padrão: o nome do host)
-      --sync URL     (com --record) envia cada visita do diário ao servidor do histórico depois
-                     de gravada, e as que ficaram de antes; um servidor fora do ar não atrasa
-                     nem falha o atendimento (padrão: a variável VEKCTL_SYNC)
-      --to URL       (sync) o servidor do histórico
-      --token T      o token da estação no servidor (padrão: a variável VEKCTL_TOKEN)
-      --jobs N       (provision) no máximo N Vek atendidos ao mesmo tempo (padrão 16)
-      --csv          (report) a última visita de cada Vek em CSV
-      --json         resultado em JSON na saída padrão (eventos um por linha no update)
-  -q, --quiet        só os erros na saída de erros
-  -h, --help         este texto
-  -V, --version      a versão
-
-Códigos de saída:
-  0    sucesso
-  1    a operação falhou na ligação com o Vek (ERRO #0x01 a #0x04, porta perdida)
-  2    uso errado da linha de comando
-  3    perfil inválido (nada foi enviado ao Vek)
-  4    a porta não pôde ser aberta (sem permissão, inexistente, em uso)
-  5    nenhum Vek respondeu
-  6    o Vek não confirmou o que foi gravado, ou os perfis comparados diferem
-  7    o Vek está em modo de operação
-  8    a configuração guardada no Vek é inválida
-  9    (provision) algumas visitas falharam
-  10   o hardware do Vek não aceita a operação
-  11   um arquivo não pôde ser lido ou gravado (ou o registro está em uso por outra estação)
-  12   o firmware do Vek precisa ser atualizado antes (vekctl update)
-  13   (sync) o servidor do histórico não recebeu todas as visitas; elas ficam no diário
-  14   (sync) o servidor recusou visitas; elas ficam em ARQ.refused com o motivo
-  130  interrompido (Ctrl-C); a porta é fechada
-)";
 
 // Options that each command takes, besides --json, --quiet and --timeout.
 // Ctrl-C ends every command within a second, whatever it waits on: one that has not ended by
@@ -124,35 +41,6 @@ std::string nextStep(const QString& command, const QString& sub, const std::stri
         return "Reconecte o Vek e rode 'vekctl config set' de novo: a configuração só está "
                "gravada quando é lida de volta igual.";
     return {};
-}
-
-bool allowed(const QString& command, const QString& sub, const QString& option) {
-    if (option == "port")
-        return command == "info" || command == "update" || command == "config" ||
-               command == "provision";
-    if (option == "profile" || option == "all" || option == "watch" || option == "jobs")
-        return command == "provision";
-    if (option == "record" || option == "station" || option == "sync")
-        return command == "provision" || command == "update" ||
-               (command == "config" && sub == "set");
-    if (option == "token")
-        return command == "provision" || command == "update" ||
-               (command == "config" && sub == "set") || command == "sync";
-    if (option == "to")
-        return command == "sync";
-    if (option == "csv")
-        return command == "report";
-    if (option == "output")
-        return (command == "config" && sub == "get") || command == "preset";
-    if (option == "raw")
-        return command == "config" && sub == "get";
-    if (option == "force" || option == "downgrade")
-        return command == "update";
-    if (option == "allow-old-firmware")
-        return command == "config" && sub == "set";
-    if (option == "probe")
-        return command == "list";
-    return true;
 }
 
 int run(int argc, char* argv[]) {
@@ -190,12 +78,17 @@ int run(int argc, char* argv[]) {
 
     Output out(false, false);
     if (!parser.parse(QCoreApplication::arguments())) {
-        out.error(parser.errorText().toStdString() + "\n'vekctl --help' mostra o uso");
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty()) {
+            const std::string typed = unknown.first().toStdString();
+            const std::string meant = optionSuggestion(typed);
+            out.error((typed.size() == 1 ? "-" : "--") + typed + ": opção desconhecida" +
+                      (meant.empty() ? "" : "; " + meant));
+        } else {
+            out.error(parser.errorText().toStdString());
+        }
+        out.message("'vekctl --help' mostra o uso");
         return kExitUsage;
-    }
-    if (parser.isSet(help)) {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
     }
     if (parser.isSet(version)) {
         std::printf("vekctl %s\n", VEK_VERSION);
@@ -205,16 +98,29 @@ int run(int argc, char* argv[]) {
     Invocation inv;
     inv.words = parser.positionalArguments();
     const QString command = inv.words.value(0);
+    const std::string named =
+        commandNameOf(command.toStdString(), inv.words.value(1).toStdString());
+    if (parser.isSet(help) || command == "help") {
+        // "vekctl help config set" and "vekctl config set --help" alike.
+        const QStringList asked = command == "help" ? inv.words.mid(1) : inv.words;
+        const std::string name =
+            commandNameOf(asked.value(0).toStdString(), asked.value(1).toStdString());
+        if (asked.isEmpty() || name.empty()) {
+            std::fputs(wholeHelp().c_str(), stdout);
+            return asked.isEmpty() ? kExitOk : kExitUsage;
+        }
+        std::fputs(commandHelp(name)->c_str(), stdout);
+        return kExitOk;
+    }
     for (const QString& name : parser.optionNames()) {
         const QString longName = name == "p"   ? "port"
                                  : name == "o" ? "output"
                                  : name == "q" ? "quiet"
                                                : name;
-        const QString sub = command == "config" ? inv.words.value(1) : QString();
-        if (!allowed(command, sub, longName)) {
-            out.error("a opção --" + longName.toStdString() + " não vale para '" +
-                      (command + (sub.isEmpty() ? "" : " " + sub)).toStdString() +
-                      "'\n'vekctl --help' mostra o uso");
+        // An unknown command is told by itself, below.
+        if (!named.empty() && !takesOption(named, longName.toStdString())) {
+            out.error("a opção --" + longName.toStdString() + " não vale para '" + named + "'");
+            out.message("'vekctl help " + named + "' mostra as opções de '" + named + "'");
             return kExitUsage;
         }
     }

@@ -65,6 +65,20 @@ TEST(VekctlOffline, ProfilesThatDifferOrAreBadGiveTheirCodes) {
     EXPECT_EQ(vekctl.run({"config", "set", "-p", "COM9", a, "--raw", "x"}).exitCode, 2);
 }
 
+TEST(VekctlOffline, EachCommandHasItsOwnHelpAndMistypesAreNamed) {
+    const Vekctl vekctl;
+    const Outcome help = vekctl.run({"help", "config", "set"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("uso: vekctl config set")) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains("--allow-old-firmware") && help.out.contains("Exemplo:"));
+    EXPECT_FALSE(help.out.contains("--probe")) << "another command's option";
+    EXPECT_EQ(vekctl.run({"config", "set", "--help"}).out, help.out);
+    EXPECT_TRUE(vekctl.run({"--jsn", "info"})
+                    .err.contains("--jsn: opção desconhecida; você quis "
+                                  "dizer --json?"));
+    EXPECT_TRUE(vekctl.run({"infi"}).err.contains("você quis dizer info?"));
+}
+
 TEST(VekctlOffline, TheReportSkipsAPartialLineAndKeepsEachBoxsLastVisit) {
     Folder f;
     const QString record = f.write(
