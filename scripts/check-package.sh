@@ -13,7 +13,9 @@ fail() { echo "FAIL: $*"; failed=1; }
 
 files=(usr/bin/vektool usr/bin/vekctl usr/bin/veksim usr/bin/vekhistory
        usr/lib/systemd/system/vekhistory.service
-       usr/share/man/man1/vekctl.1.gz usr/share/bash-completion/completions/vekctl
+       usr/share/man/man1/vekctl.1.gz usr/share/man/man1/vektool.1.gz
+       usr/share/man/man1/veksim.1.gz usr/share/man/man1/vekhistory.1.gz
+       usr/share/bash-completion/completions/vekctl
        usr/share/applications/vektool.desktop
        usr/share/metainfo/br.com.norvane.vektool.metainfo.xml
        usr/lib/udev/rules.d/60-vektool.rules)
@@ -68,10 +70,28 @@ if [ -x "$scratch/usr/bin/vekctl" ]; then
     "$scratch/usr/bin/vekctl" preset default | grep -q '"format": 1' ||
         fail "usr/bin/vekctl preset default"
 fi
-man_page=$scratch/usr/share/man/man1/vekctl.1.gz
-if [ -f "$man_page" ]; then
+# Every manual page reads without warnings and names only pages that are shipped.
+for man_page in "$scratch"/usr/share/man/man1/*.1.gz; do
+    page=$(basename "$man_page" .1.gz)
     warnings=$(zcat "$man_page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z 2>&1)
-    [ -z "$warnings" ] || fail "vekctl.1: $warnings"
+    [ -z "$warnings" ] || fail "$page.1: $warnings"
+    for named in $(zcat "$man_page" | sed -n 's/^\.BR \([a-z]*\) (1).*/\1/p'); do
+        [ -f "$scratch/usr/share/man/man1/$named.1.gz" ] || fail "$page.1 names $named(1), not shipped"
+    done
+done
+# The completion offers each command the options its own help lists, and no other command's.
+completion=$scratch/usr/share/bash-completion/completions/vekctl
+if [ -x "$scratch/usr/bin/vekctl" ] && [ -f /usr/share/bash-completion/bash_completion ]; then
+    completed() {
+        PATH=$scratch/usr/bin:$PATH bash -c '. /usr/share/bash-completion/bash_completion
+            . "$1"; shift; COMP_WORDS=(vekctl "$@"); COMP_CWORD=$(($# + 0)); COMP_LINE="vekctl $*"
+            COMP_POINT=${#COMP_LINE}; _vekctl; printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" "$@"
+    }
+    completed config set -- | grep -qx -- --allow-old-firmware || fail "completion: config set"
+    ! completed config set -- | grep -qx -- --probe || fail "completion: --probe for config set"
+    completed list -- | grep -qx -- --probe || fail "completion: list --probe"
+    completed provision --wa | grep -qx -- --watch || fail "completion: provision --watch"
+    completed conf | grep -qx config || fail "completion: commands"
 fi
 # The history server answers, and its unit is there but enabled by nothing in the package.
 if [ -x "$scratch/usr/bin/vekhistory" ]; then
