@@ -29,8 +29,10 @@ QStringList firstSchema(bool postgres) {
         " last_time TEXT NOT NULL, last_visit TEXT NOT NULL, station TEXT NOT NULL,"
         " firmware TEXT NOT NULL, profile TEXT NOT NULL, result TEXT NOT NULL)",
         "CREATE INDEX boxes_by_time ON boxes (last_time, last_visit)",
+        // checked_seq: the chain is known intact from 1 through it.
         "CREATE TABLE journals (journal TEXT PRIMARY KEY, station TEXT NOT NULL,"
-        " last_seq BIGINT NOT NULL, last_hash TEXT NOT NULL, lines BIGINT NOT NULL)",
+        " last_seq BIGINT NOT NULL, last_hash TEXT NOT NULL, lines BIGINT NOT NULL,"
+        " checked_seq BIGINT NOT NULL DEFAULT 0)",
         "CREATE INDEX journals_by_station ON journals (station)",
         "CREATE TABLE stations (station TEXT PRIMARY KEY, last_received TEXT NOT NULL,"
         " last_visit TEXT NOT NULL, least_lag_ms BIGINT NOT NULL)",

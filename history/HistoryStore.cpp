@@ -102,6 +102,8 @@ void HistoryStore::BatchSummary::add(const JournalLine& line, const QString& sta
         JournalSeen& chain = journals[line.chain.journal];
         chain.station = station;
         ++chain.lines;
+        if (chain.firstSeq == 0 || line.chain.seq < chain.firstSeq)
+            chain.firstSeq = line.chain.seq;
         if (line.chain.seq > chain.lastSeq) {
             chain.lastSeq = line.chain.seq;
             chain.lastHash = line.hash;
@@ -362,11 +364,19 @@ void HistoryStore::updateSummaries(const BatchSummary& stored, const QString& re
         " THEN excluded.last_hash ELSE journals.last_hash END,"
         " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
         " THEN excluded.last_seq ELSE journals.last_seq END");
+    // A line at or below the seq the chain was checked through (a second line for a seq) has the
+    // check start again below it.
+    QSqlQuery uncheck =
+        prepare("UPDATE journals SET checked_seq = ? WHERE journal = ? AND checked_seq >= ?");
     for (const auto& [id, chain] : stored.journals) {
         for (const QVariant& value : {text(id), text(chain.station), QVariant(chain.lastSeq),
                                       text(chain.lastHash), QVariant(chain.lines)})
             journal.addBindValue(value);
         run(journal);
+        for (const QVariant& value :
+             {QVariant(chain.firstSeq - 1), text(id), QVariant(chain.firstSeq)})
+            uncheck.addBindValue(value);
+        run(uncheck);
     }
     QSqlQuery station = prepare(
         "INSERT INTO stations (station, last_received, last_visit, least_lag_ms)"
@@ -422,10 +432,10 @@ std::vector<StoredVisit> HistoryStore::visits(const HistoryFilter& filter, const
     return page;
 }
 
-JournalState HistoryStore::journalState(const QString& journal) {
+JournalState HistoryStore::journalState(const QString& journal, ChainCheck check) {
     JournalState state;
-    QSqlQuery head =
-        prepare("SELECT station, last_seq, last_hash, lines FROM journals WHERE journal = ?");
+    QSqlQuery head = prepare(
+        "SELECT station, last_seq, last_hash, lines, checked_seq FROM journals WHERE journal = ?");
     head.addBindValue(journal);
     run(head);
     if (!head.next())
@@ -437,26 +447,52 @@ JournalState HistoryStore::journalState(const QString& journal) {
              head.value(3).toLongLong(),
              {},
              {}};
+    const qint64 checked = head.value(4).toLongLong();
+    head.finish();
+    const qint64 from = check == ChainCheck::Whole ? 0 : checked;
     // Each line with no line just before it ends a run of missing seqs.
     QSqlQuery holes = prepare(
         "SELECT v.seq, (SELECT MAX(e.seq) FROM visits e WHERE e.journal = v.journal"
-        " AND e.seq < v.seq) FROM visits v WHERE v.journal = ? AND v.seq > 1 AND NOT EXISTS"
-        " (SELECT 1 FROM visits p WHERE p.journal = v.journal AND p.seq = v.seq - 1)"
-        " ORDER BY v.seq");
+        " AND e.seq < v.seq) FROM visits v WHERE v.journal = ? AND v.seq > 1 AND v.seq > ?"
+        " AND NOT EXISTS (SELECT 1 FROM visits p WHERE p.journal = v.journal"
+        " AND p.seq = v.seq - 1) ORDER BY v.seq");
     holes.addBindValue(journal);
+    holes.addBindValue(from);
     run(holes);
     while (holes.next())
         state.missing.push_back({holes.value(1).toLongLong() + 1, holes.value(0).toLongLong() - 1});
     QSqlQuery breaks = prepare(
         "SELECT v.seq FROM visits v JOIN visits p ON p.journal = v.journal AND p.seq = v.seq - 1"
-        " WHERE v.journal = ? AND p.line_hash <> v.prev UNION"
-        " SELECT seq FROM visits WHERE journal = ? GROUP BY seq HAVING COUNT(*) > 1 ORDER BY 1");
-    breaks.addBindValue(journal);
-    breaks.addBindValue(journal);
+        " WHERE v.journal = ? AND v.seq > ? AND p.line_hash <> v.prev UNION"
+        " SELECT seq FROM visits WHERE journal = ? AND seq > ? GROUP BY seq HAVING COUNT(*) > 1"
+        " ORDER BY 1");
+    for (const QVariant& value :
+         {QVariant(journal), QVariant(from), QVariant(journal), QVariant(from)})
+        breaks.addBindValue(value);
     run(breaks);
     while (breaks.next())
         state.breaks.push_back(breaks.value(0).toLongLong());
+    if (check == ChainCheck::Tail)
+        rememberCheckedPrefix(state, checked);
     return state;
+}
+
+void HistoryStore::rememberCheckedPrefix(const JournalState& state, qint64 checked) {
+    qint64 intactThrough = state.lastSeq;
+    if (!state.missing.empty())
+        intactThrough = std::min(intactThrough, state.missing.front().first - 1);
+    if (!state.breaks.empty())
+        intactThrough = std::min(intactThrough, state.breaks.front() - 1);
+    if (intactThrough <= checked)
+        return;
+    // Only if no line came since the check was read: one that did may be a second line for a
+    // seq already checked, and is checked next time.
+    QSqlQuery remember = prepare(
+        "UPDATE journals SET checked_seq = ? WHERE journal = ? AND lines = ? AND checked_seq < ?");
+    for (const QVariant& value : {QVariant(intactThrough), QVariant(state.journal),
+                                  QVariant(state.lines), QVariant(intactThrough)})
+        remember.addBindValue(value);
+    run(remember);
 }
 
 std::vector<StationState> HistoryStore::stations() {
@@ -480,7 +516,7 @@ std::vector<StationState> HistoryStore::stations() {
         while (journals.next())
             names << journals.value(0).toString();
         for (const QString& name : names)
-            station.journals.push_back(journalState(name));
+            station.journals.push_back(journalState(name, ChainCheck::Tail));
     }
     return result;
 }
@@ -538,7 +574,7 @@ VerifyReport HistoryStore::verify() {
     while (journals.next())
         names << journals.value(0).toString();
     for (const QString& name : names) {
-        JournalState state = journalState(name);
+        JournalState state = journalState(name, ChainCheck::Whole);
         if (!state.intact())
             report.brokenJournals.push_back(std::move(state));
     }
