@@ -29,10 +29,8 @@ QStringList firstSchema(bool postgres) {
         " last_time TEXT NOT NULL, last_visit TEXT NOT NULL, station TEXT NOT NULL,"
         " firmware TEXT NOT NULL, profile TEXT NOT NULL, result TEXT NOT NULL)",
         "CREATE INDEX boxes_by_time ON boxes (last_time, last_visit)",
-        // checked_seq: the chain is known intact from 1 through it.
         "CREATE TABLE journals (journal TEXT PRIMARY KEY, station TEXT NOT NULL,"
-        " last_seq BIGINT NOT NULL, last_hash TEXT NOT NULL, lines BIGINT NOT NULL,"
-        " checked_seq BIGINT NOT NULL DEFAULT 0)",
+        " last_seq BIGINT NOT NULL, last_hash TEXT NOT NULL, lines BIGINT NOT NULL)",
         "CREATE INDEX journals_by_station ON journals (station)",
         "CREATE TABLE stations (station TEXT PRIMARY KEY, last_received TEXT NOT NULL,"
         " last_visit TEXT NOT NULL, least_lag_ms BIGINT NOT NULL)",
@@ -74,6 +72,9 @@ QStringList migrationStatements(int from, bool postgres) {
     switch (from) {
         case 0:
             return firstSchema(postgres);
+        case 1:
+            // The seq a journal's chain is known intact through, from 1.
+            return {"ALTER TABLE journals ADD COLUMN checked_seq BIGINT NOT NULL DEFAULT 0"};
         default:
             return {};
     }

@@ -21,7 +21,7 @@ class StoreError : public std::runtime_error {
 };
 
 // The schema this program reads and writes; a database made by a newer program is refused.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 enum class IngestOutcome { Stored, Duplicate, Conflict };
 const char* outcomeName(IngestOutcome outcome);
