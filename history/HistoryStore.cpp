@@ -449,6 +449,9 @@ JournalState HistoryStore::journalState(const QString& journal, ChainCheck check
              {}};
     const qint64 checked = head.value(4).toLongLong();
     head.finish();
+    // Nothing came since the whole chain was found intact.
+    if (check == ChainCheck::Tail && checked == state.lastSeq && state.lines == state.lastSeq)
+        return state;
     const qint64 from = check == ChainCheck::Whole ? 0 : checked;
     // Each line with no line just before it ends a run of missing seqs.
     QSqlQuery holes = prepare(
