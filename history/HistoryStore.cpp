@@ -453,31 +453,59 @@ JournalState HistoryStore::journalState(const QString& journal, ChainCheck check
     if (check == ChainCheck::Tail && checked == state.lastSeq && state.lines == state.lastSeq)
         return state;
     const qint64 from = check == ChainCheck::Whole ? 0 : checked;
-    // Each line with no line just before it ends a run of missing seqs.
-    QSqlQuery holes = prepare(
-        "SELECT v.seq, (SELECT MAX(e.seq) FROM visits e WHERE e.journal = v.journal"
-        " AND e.seq < v.seq) FROM visits v WHERE v.journal = ? AND v.seq > 1 AND v.seq > ?"
-        " AND NOT EXISTS (SELECT 1 FROM visits p WHERE p.journal = v.journal"
-        " AND p.seq = v.seq - 1) ORDER BY v.seq");
-    holes.addBindValue(journal);
-    holes.addBindValue(from);
-    run(holes);
-    while (holes.next())
-        state.missing.push_back({holes.value(1).toLongLong() + 1, holes.value(0).toLongLong() - 1});
-    QSqlQuery breaks = prepare(
-        "SELECT v.seq FROM visits v JOIN visits p ON p.journal = v.journal AND p.seq = v.seq - 1"
-        " WHERE v.journal = ? AND v.seq > ? AND p.line_hash <> v.prev UNION"
-        " SELECT seq FROM visits WHERE journal = ? AND seq > ? GROUP BY seq HAVING COUNT(*) > 1"
-        " ORDER BY 1");
-    for (const QVariant& value :
-         {QVariant(journal), QVariant(from), QVariant(journal), QVariant(from)})
-        breaks.addBindValue(value);
-    run(breaks);
-    while (breaks.next())
-        state.breaks.push_back(breaks.value(0).toLongLong());
+    followChain(state, from);
     if (check == ChainCheck::Tail)
         rememberCheckedPrefix(state, checked);
     return state;
+}
+
+void HistoryStore::followChain(JournalState& state, qint64 from) {
+    // The chain is walked in seq order a page at a time: one pass over the journal's index,
+    // memory flat however long the journal.
+    qint64 expected = from + 1;
+    QStringList hashesBefore;  // of the line(s) at expected - 1
+    if (from > 0) {
+        QSqlQuery known = prepare("SELECT line_hash FROM visits WHERE journal = ? AND seq = ?");
+        known.addBindValue(state.journal);
+        known.addBindValue(from);
+        run(known);
+        while (known.next())
+            hashesBefore << known.value(0).toString();
+    }
+    qint64 afterSeq = from;
+    QString afterVisit = "";
+    for (;;) {
+        QSqlQuery page = prepare(
+            "SELECT seq, visit, prev, line_hash FROM visits WHERE journal = ? AND seq > ?"
+            " AND (seq, visit) > (?, ?) ORDER BY seq, visit LIMIT ?");
+        for (const QVariant& value : {QVariant(state.journal), QVariant(from), QVariant(afterSeq),
+                                      QVariant(afterVisit), QVariant(kVerifyPage)})
+            page.addBindValue(value);
+        run(page);
+        int rows = 0;
+        while (page.next()) {
+            ++rows;
+            afterSeq = page.value(0).toLongLong();
+            afterVisit = page.value(1).toString();
+            const QString prev = page.value(2).toString();
+            const QString hash = page.value(3).toString();
+            if (afterSeq == expected - 1) {
+                // A second line for a seq: another visit written in the place of one.
+                if (state.breaks.empty() || state.breaks.back() != afterSeq)
+                    state.breaks.push_back(afterSeq);
+                hashesBefore << hash;
+                continue;
+            }
+            if (afterSeq > expected)
+                state.missing.push_back({expected, afterSeq - 1});
+            else if (!(afterSeq == 1 ? prev.isEmpty() : hashesBefore.contains(prev)))
+                state.breaks.push_back(afterSeq);
+            hashesBefore = {hash};
+            expected = afterSeq + 1;
+        }
+        if (rows < kVerifyPage)
+            return;
+    }
 }
 
 void HistoryStore::rememberCheckedPrefix(const JournalState& state, qint64 checked) {

@@ -141,6 +141,7 @@ class HistoryStore {
     // the journals grow.
     enum class ChainCheck { Whole, Tail };
     JournalState journalState(const QString& journal, ChainCheck check);
+    void followChain(JournalState& state, qint64 from);
     void rememberCheckedPrefix(const JournalState& state, qint64 checked);
 
     // What a batch's stored lines change in the per-box, per-journal and per-station tables.
