@@ -72,6 +72,9 @@ QStringList migrationStatements(int from, bool postgres) {
     switch (from) {
         case 0:
             return firstSchema(postgres);
+        case 1:
+            // The seq a journal's chain is known intact through, from 1.
+            return {"ALTER TABLE journals ADD COLUMN checked_seq BIGINT NOT NULL DEFAULT 0"};
         default:
             return {};
     }

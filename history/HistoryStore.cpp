@@ -102,6 +102,8 @@ void HistoryStore::BatchSummary::add(const JournalLine& line, const QString& sta
         JournalSeen& chain = journals[line.chain.journal];
         chain.station = station;
         ++chain.lines;
+        if (chain.firstSeq == 0 || line.chain.seq < chain.firstSeq)
+            chain.firstSeq = line.chain.seq;
         if (line.chain.seq > chain.lastSeq) {
             chain.lastSeq = line.chain.seq;
             chain.lastHash = line.hash;
@@ -362,11 +364,19 @@ void HistoryStore::updateSummaries(const BatchSummary& stored, const QString& re
         " THEN excluded.last_hash ELSE journals.last_hash END,"
         " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
         " THEN excluded.last_seq ELSE journals.last_seq END");
+    // A line at or below the seq the chain was checked through (a second line for a seq) has the
+    // check start again below it.
+    QSqlQuery uncheck =
+        prepare("UPDATE journals SET checked_seq = ? WHERE journal = ? AND checked_seq >= ?");
     for (const auto& [id, chain] : stored.journals) {
         for (const QVariant& value : {text(id), text(chain.station), QVariant(chain.lastSeq),
                                       text(chain.lastHash), QVariant(chain.lines)})
             journal.addBindValue(value);
         run(journal);
+        for (const QVariant& value :
+             {QVariant(chain.firstSeq - 1), text(id), QVariant(chain.firstSeq)})
+            uncheck.addBindValue(value);
+        run(uncheck);
     }
     QSqlQuery station = prepare(
         "INSERT INTO stations (station, last_received, last_visit, least_lag_ms)"
@@ -422,10 +432,10 @@ std::vector<StoredVisit> HistoryStore::visits(const HistoryFilter& filter, const
     return page;
 }
 
-JournalState HistoryStore::journalState(const QString& journal) {
+JournalState HistoryStore::journalState(const QString& journal, ChainCheck check) {
     JournalState state;
-    QSqlQuery head =
-        prepare("SELECT station, last_seq, last_hash, lines FROM journals WHERE journal = ?");
+    QSqlQuery head = prepare(
+        "SELECT station, last_seq, last_hash, lines, checked_seq FROM journals WHERE journal = ?");
     head.addBindValue(journal);
     run(head);
     if (!head.next())
@@ -437,26 +447,83 @@ JournalState HistoryStore::journalState(const QString& journal) {
              head.value(3).toLongLong(),
              {},
              {}};
-    // Each line with no line just before it ends a run of missing seqs.
-    QSqlQuery holes = prepare(
-        "SELECT v.seq, (SELECT MAX(e.seq) FROM visits e WHERE e.journal = v.journal"
-        " AND e.seq < v.seq) FROM visits v WHERE v.journal = ? AND v.seq > 1 AND NOT EXISTS"
-        " (SELECT 1 FROM visits p WHERE p.journal = v.journal AND p.seq = v.seq - 1)"
-        " ORDER BY v.seq");
-    holes.addBindValue(journal);
-    run(holes);
-    while (holes.next())
-        state.missing.push_back({holes.value(1).toLongLong() + 1, holes.value(0).toLongLong() - 1});
-    QSqlQuery breaks = prepare(
-        "SELECT v.seq FROM visits v JOIN visits p ON p.journal = v.journal AND p.seq = v.seq - 1"
-        " WHERE v.journal = ? AND p.line_hash <> v.prev UNION"
-        " SELECT seq FROM visits WHERE journal = ? GROUP BY seq HAVING COUNT(*) > 1 ORDER BY 1");
-    breaks.addBindValue(journal);
-    breaks.addBindValue(journal);
-    run(breaks);
-    while (breaks.next())
-        state.breaks.push_back(breaks.value(0).toLongLong());
+    const qint64 checked = head.value(4).toLongLong();
+    head.finish();
+    // Nothing came since the whole chain was found intact.
+    if (check == ChainCheck::Tail && checked == state.lastSeq && state.lines == state.lastSeq)
+        return state;
+    const qint64 from = check == ChainCheck::Whole ? 0 : checked;
+    followChain(state, from);
+    if (check == ChainCheck::Tail)
+        rememberCheckedPrefix(state, checked);
     return state;
+}
+
+void HistoryStore::followChain(JournalState& state, qint64 from) {
+    // The chain is walked in seq order a page at a time: one pass over the journal's index,
+    // memory flat however long the journal.
+    qint64 expected = from + 1;
+    QStringList hashesBefore;  // of the line(s) at expected - 1
+    if (from > 0) {
+        QSqlQuery known = prepare("SELECT line_hash FROM visits WHERE journal = ? AND seq = ?");
+        known.addBindValue(state.journal);
+        known.addBindValue(from);
+        run(known);
+        while (known.next())
+            hashesBefore << known.value(0).toString();
+    }
+    qint64 afterSeq = from;
+    QString afterVisit = "";
+    for (;;) {
+        QSqlQuery page = prepare(
+            "SELECT seq, visit, prev, line_hash FROM visits WHERE journal = ? AND seq > ?"
+            " AND (seq, visit) > (?, ?) ORDER BY seq, visit LIMIT ?");
+        for (const QVariant& value : {QVariant(state.journal), QVariant(from), QVariant(afterSeq),
+                                      QVariant(afterVisit), QVariant(kVerifyPage)})
+            page.addBindValue(value);
+        run(page);
+        int rows = 0;
+        while (page.next()) {
+            ++rows;
+            afterSeq = page.value(0).toLongLong();
+            afterVisit = page.value(1).toString();
+            const QString prev = page.value(2).toString();
+            const QString hash = page.value(3).toString();
+            if (afterSeq == expected - 1) {
+                // A second line for a seq: another visit written in the place of one.
+                if (state.breaks.empty() || state.breaks.back() != afterSeq)
+                    state.breaks.push_back(afterSeq);
+                hashesBefore << hash;
+                continue;
+            }
+            if (afterSeq > expected)
+                state.missing.push_back({expected, afterSeq - 1});
+            else if (!(afterSeq == 1 ? prev.isEmpty() : hashesBefore.contains(prev)))
+                state.breaks.push_back(afterSeq);
+            hashesBefore = {hash};
+            expected = afterSeq + 1;
+        }
+        if (rows < kVerifyPage)
+            return;
+    }
+}
+
+void HistoryStore::rememberCheckedPrefix(const JournalState& state, qint64 checked) {
+    qint64 intactThrough = state.lastSeq;
+    if (!state.missing.empty())
+        intactThrough = std::min(intactThrough, state.missing.front().first - 1);
+    if (!state.breaks.empty())
+        intactThrough = std::min(intactThrough, state.breaks.front() - 1);
+    if (intactThrough <= checked)
+        return;
+    // Only if no line came since the check was read: one that did may be a second line for a
+    // seq already checked, and is checked next time.
+    QSqlQuery remember = prepare(
+        "UPDATE journals SET checked_seq = ? WHERE journal = ? AND lines = ? AND checked_seq < ?");
+    for (const QVariant& value : {QVariant(intactThrough), QVariant(state.journal),
+                                  QVariant(state.lines), QVariant(intactThrough)})
+        remember.addBindValue(value);
+    run(remember);
 }
 
 std::vector<StationState> HistoryStore::stations() {
@@ -480,7 +547,7 @@ std::vector<StationState> HistoryStore::stations() {
         while (journals.next())
             names << journals.value(0).toString();
         for (const QString& name : names)
-            station.journals.push_back(journalState(name));
+            station.journals.push_back(journalState(name, ChainCheck::Tail));
     }
     return result;
 }
@@ -538,7 +605,7 @@ VerifyReport HistoryStore::verify() {
     while (journals.next())
         names << journals.value(0).toString();
     for (const QString& name : names) {
-        JournalState state = journalState(name);
+        JournalState state = journalState(name, ChainCheck::Whole);
         if (!state.intact())
             report.brokenJournals.push_back(std::move(state));
     }

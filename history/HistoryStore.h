@@ -21,7 +21,7 @@ class StoreError : public std::runtime_error {
 };
 
 // The schema this program reads and writes; a database made by a newer program is refused.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 enum class IngestOutcome { Stored, Duplicate, Conflict };
 const char* outcomeName(IngestOutcome outcome);
@@ -136,7 +136,13 @@ class HistoryStore {
     void rollback();
     void migrate();
     int schemaVersion();
-    JournalState journalState(const QString& journal);
+    // Whole: every line, as verify does. Tail: only past the seq the chain was last found intact
+    // through, which is then moved forward, so that the station list stays quick however long
+    // the journals grow.
+    enum class ChainCheck { Whole, Tail };
+    JournalState journalState(const QString& journal, ChainCheck check);
+    void followChain(JournalState& state, qint64 from);
+    void rememberCheckedPrefix(const JournalState& state, qint64 checked);
 
     // What a batch's stored lines change in the per-box, per-journal and per-station tables.
     struct BoxSeen {
@@ -145,7 +151,7 @@ class HistoryStore {
     };
     struct JournalSeen {
         QString station, lastHash;
-        qint64 lastSeq = 0, lines = 0;
+        qint64 firstSeq = 0, lastSeq = 0, lines = 0;
     };
     struct StationSeen {
         QString lastVisit;
