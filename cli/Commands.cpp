@@ -552,7 +552,7 @@ int provisionCommand(const Invocation& inv, Output& out, const TComSignal& stop)
     options.recordFile = inv.record;
     options.jobs = inv.jobs;
     options.wait = inv.wait;
-    StationOutput station(StationOutput::modeFor(out.json()));
+    StationOutput station(out.json(), inv.watch);
     return provision(options, station, stop);
 }
 

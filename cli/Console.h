@@ -11,4 +11,10 @@ void raiseOnInterrupt(TComSignal& stop);
 bool stdoutIsTerminal();
 bool stderrIsTerminal();
 
+// The size of the terminal that standard error shows on; 80 by 24 when it tells none.
+struct TerminalSize {
+    int columns = 80, rows = 24;
+};
+TerminalSize stderrTerminalSize();
+
 }  // namespace vek

@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -32,6 +33,13 @@ bool stdoutIsTerminal() {
 
 bool stderrIsTerminal() {
     return isatty(STDERR_FILENO) != 0;
+}
+
+TerminalSize stderrTerminalSize() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0)
+        return {};
+    return {size.ws_col, size.ws_row};
 }
 
 }  // namespace vek

@@ -47,4 +47,12 @@ bool stderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
+TerminalSize stderrTerminalSize() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return {};
+    return {info.srWindow.Right - info.srWindow.Left + 1,
+            info.srWindow.Bottom - info.srWindow.Top + 1};
+}
+
 }  // namespace vek

@@ -128,8 +128,10 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             QString::fromStdString(options.syncToken), [&out](const SyncState& s) { out.sync(s); });
     std::atomic<bool> recordFailed = false;
     const Context context{options, out, stop, record.get(), sync.get(), recordFailed};
-    std::mutex mutex;  // guards the counts
-    std::map<std::string, int> results, failures;
+    std::mutex mutex;  // guards the last visits
+    // Each box's last visit (a port's, when no box answered there): a box that failed and was
+    // later serviced counts as serviced.
+    std::map<std::string, VisitRecord> last;
 
     // The ports named, each device once whatever name it was given by.
     std::vector<std::string> named;
@@ -200,11 +202,9 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             pending.pop_front();
             Worker& w = workers.emplace_back();
             w.thread = std::thread([&, port, finished = w.finished] {
-                const VisitRecord v = visit(port, context);
+                VisitRecord v = visit(port, context);
                 const std::lock_guard done(mutex);
-                ++results[v.result];
-                if (v.result == "failed")
-                    ++failures[v.reason];
+                last[v.identifier.empty() ? "port " + v.port : v.identifier] = std::move(v);
                 *finished = true;
             });
         }
@@ -225,25 +225,31 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
         lock.lock();
         // A port that went is forgotten, so that a box plugged in on it again is serviced.
         std::erase_if(visited, [&](const auto& entry) {
-            return std::find(ports.begin(), ports.end(), entry.first) == ports.end();
+            const bool went = std::find(ports.begin(), ports.end(), entry.first) == ports.end();
+            if (went)
+                out.gone(entry.first);
+            return went;
         });
         queueNew(ports);
     }
     lock.unlock();
     if (sync && !stop.raised())
         sync->drain(kSyncGrace);  // ends early when the server cannot be reached
-    out.summary(results, failures);
+    out.summary(last);
+    std::map<std::string, int> results;
+    for (const auto& [box, v] : last)
+        ++results[v.result];
     if (recordFailed)
         return kExitFileError;
     if (results["interrupted"] > 0 || (stop.raised() && !options.watch))
         return kExitInterrupted;
-    int visits = 0;
-    for (const auto& [result, n] : results)
-        visits += n;
     // An unpowered hub is no success: not one box answered.
-    if (!options.watch && failures["no_box"] == visits) {
-        out.message(visits == 0 ? "vekctl: nenhuma porta USB serial presente"
-                                : "vekctl: nenhum Vek respondeu");
+    const bool noBox = std::all_of(last.begin(), last.end(), [](const auto& entry) {
+        return entry.second.reason == "no_box";
+    });
+    if (!options.watch && noBox) {
+        out.message(last.empty() ? "vekctl: nenhuma porta USB serial presente"
+                                 : "vekctl: nenhum Vek respondeu");
         return kExitNoBox;
     }
     return results["failed"] > 0 ? kExitSomeFailed : kExitOk;

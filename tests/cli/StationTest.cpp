@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <QFile>
 #include <QJsonDocument>
@@ -16,6 +19,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -318,6 +322,106 @@ TEST(Station, TheJournalIsOneChainWhateverWritesToIt) {
     EXPECT_EQ(first["block_after"].toString().size(), 64);
     const Outcome report = Vekctl().run({"--json", "report", bench.record});
     EXPECT_EQ(QJsonDocument::fromJson(report.out.toUtf8())["visits"].toInt(), 18);
+}
+
+// A box that failed and was serviced after it was plugged in again is no longer pending.
+TEST(Station, AWatchCountsEachBoxByItsLastVisit) {
+    Bench bench;
+    const QString hub = bench.dir.filePath("hub");
+    QProcess box;
+    box.setStandardOutputFile(QProcess::nullDevice());
+    box.setStandardErrorFile(QProcess::nullDevice());
+    box.start(VEKSIM_PATH, {"--hang-up-at", "900", "--come-back", "300", "--port-dir", hub});
+    QProcess watch;
+    Vekctl({hub}).start(
+        watch, {"provision", "--watch", "--profile", bench.profile, "--record", bench.record});
+    const auto limit = Clock::now() + 30s;
+    while (bench.visits().size() < 2 && Clock::now() < limit)
+        std::this_thread::sleep_for(50ms);
+    ::kill(pid_t(watch.processId()), SIGINT);
+    ASSERT_TRUE(watch.waitForFinished(5000));
+    box.terminate();
+    box.waitForFinished();
+    const auto visits = bench.visits();
+    ASSERT_EQ(visits.size(), 2u);
+    EXPECT_EQ(visits[0]["result"].toString(), "failed");
+    EXPECT_EQ(visits[1]["result"].toString(), "serviced");
+    EXPECT_EQ(watch.exitCode(), 0);
+    EXPECT_FALSE(watch.readAllStandardOutput().contains("Pendentes"));
+}
+
+// What the table drew on a terminal of columns, as the lines a person sees, escapes left out.
+std::vector<std::string> drawnOn(int columns, const QStringList& arguments,
+                                 const std::vector<std::string>& environment, bool* coloured) {
+    winsize size{};
+    size.ws_col = uint16_t(columns);
+    size.ws_row = 20;
+    int master = -1, slave = -1;
+    EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    std::vector<std::string> args{VEKCTL_PATH};
+    for (const QString& a : arguments)
+        args.push_back(a.toStdString());
+    std::vector<char*> argv, envp;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = environment;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, master);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, VEKCTL_PATH, &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(slave);
+    std::string drawn;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        drawn.append(buffer, std::size_t(n));
+    ::close(master);
+    waitpid(pid, nullptr, 0);
+    *coloured = drawn.find("\033[2m") != std::string::npos;  // the footer, always there
+    static const std::regex escape("\033\\[[0-9;]*[A-Za-z]");
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : std::regex_replace(drawn, escape, "")) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    return lines;
+}
+
+TEST(Station, TheTableFitsTheTerminalItIsDrawnOnInColourUnlessAskedNot) {
+    Bench bench;
+    std::vector<std::unique_ptr<SimBox>> boxes;
+    QStringList arguments{"provision", "--profile", bench.profile};
+    QStringList ports;
+    for (int k = 0; k < 3; ++k) {
+        boxes.push_back(std::make_unique<SimBox>(SimStation::modelOf({.model = fieldBox(36)}, k)));
+        boxes.back()->start();
+        arguments << "-p" << QString::fromStdString(boxes.back()->portPath());
+    }
+    std::vector<std::string> environment{"PATH=/usr/bin:/bin", "TERM=xterm"};
+    bool coloured = false;
+    const auto lines = drawnOn(60, arguments, environment, &coloured);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(coloured);
+    for (const std::string& line : lines)
+        EXPECT_LE(QString::fromStdString(line).size(), 59) << line;
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("0011A2B3-44C5D6E7-8899FA0B") != std::string::npos;
+    })) << "the identifier is kept whole";
+    environment.push_back("NO_COLOR=1");
+    drawnOn(60, arguments, environment, &coloured);
+    EXPECT_FALSE(coloured);
 }
 
 TEST(Station, NoBoxOnAnyPortIsNoSuccess) {
