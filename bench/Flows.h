@@ -44,8 +44,9 @@ struct StationFigures {
     double wallS = 0;  // from the spawn to the exit
     double cpuS = 0;   // the program's own, user and system
 };
-// With a journal, and with syncUrl also --sync to that history server.
+// With a journal, and with syncUrl also --sync to that history server; each box pauses
+// pauseMs before it reports its new firmware.
 StationFigures provisionRun(int boxes, const std::string& vekctl, const std::string& journal = {},
-                            const std::string& syncUrl = {});
+                            const std::string& syncUrl = {}, int pauseMs = 1000);
 
 }  // namespace vek::bench

@@ -28,7 +28,7 @@ constexpr int kReplyDelayMs = 1;  // a USB link's turnaround, about
 }
 
 StationFigures provisionRun(int boxCount, const std::string& vekctl, const std::string& journal,
-                            const std::string& syncUrl) {
+                            const std::string& syncUrl, int pauseMs) {
     StationFigures figures;
     figures.boxes = boxCount;
     QTemporaryDir dir;
@@ -47,9 +47,11 @@ StationFigures provisionRun(int boxCount, const std::string& vekctl, const std::
         args.insert(args.end(), {"--record", journal});
     if (!syncUrl.empty())
         args.insert(args.end(), {"--sync", syncUrl});
+    SimModel model = fieldBox(30, 100);
+    model.newFirmwarePauseMs = pauseMs;
     for (int k = 0; k < boxCount; ++k) {
-        boxes.push_back(std::make_unique<SimBox>(
-            SimStation::modelOf({.model = fieldBox(30, 100)}, k), lateReplies));
+        boxes.push_back(
+            std::make_unique<SimBox>(SimStation::modelOf({.model = model}, k), lateReplies));
         boxes.back()->start();
         args.push_back("-p");
         args.push_back(boxes.back()->portPath());

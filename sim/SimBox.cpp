@@ -143,6 +143,7 @@ struct SimBox::Impl {
     std::size_t outWritten = 0;  // bytes of out.front() already written
     bool connected = false;
     std::optional<SimClock::time_point> comeBackAt;  // a new port after a faulty hang-up
+    std::optional<SimClock::time_point> newFirmwareReportAt;
     SimClock::time_point lastToolFrame{}, lastRx{}, nextStatus{};
 };
 
@@ -290,6 +291,12 @@ void SimBox::Impl::handleFrames(SimClock::time_point now) {
             dropOff(outcome.event);
             return;
         }
+        if (outcome.firmwareTaken) {
+            const std::lock_guard lock(mu);
+            newFirmwareReportAt =
+                now + std::chrono::milliseconds(responder.model().newFirmwarePauseMs);
+            nextStatus = std::min(nextStatus, *newFirmwareReportAt);
+        }
         if (!outcome.event.empty())
             emit(outcome.event);
     }
@@ -328,8 +335,14 @@ void SimBox::Impl::sendDue(SimClock::time_point now) {
 void SimBox::Impl::sendStatusIfDue(SimClock::time_point now) {
     if (now < nextStatus)
         return;
-    if (now - lastToolFrame < kQuietAfterToolFrame) {
+    // A box that restarts with new firmware reports it after its own pause, quiet or not.
+    const bool restarted = newFirmwareReportAt && now >= *newFirmwareReportAt;
+    if (restarted)
+        newFirmwareReportAt.reset();
+    if (!restarted && now - lastToolFrame < kQuietAfterToolFrame) {
         nextStatus = lastToolFrame + kQuietAfterToolFrame;
+        if (newFirmwareReportAt)
+            nextStatus = std::min(nextStatus, *newFirmwareReportAt);
         return;
     }
     std::string event;

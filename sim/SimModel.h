@@ -28,6 +28,9 @@ struct SimModel {
         return b;
     }();
     int statusIntervalMs = 1000;
+    // How long after taking a whole firmware image the box reports its new version (it
+    // restarts); otherwise no status comes while a transfer or read runs nor 1 s after it.
+    int newFirmwarePauseMs = 1000;
     OperatingAnnouncement announcement = OperatingAnnouncement::Status;
 };
 

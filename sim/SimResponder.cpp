@@ -143,9 +143,11 @@ SimOutcome SimResponder::finishTransfer(std::span<const uint8_t> closing) {
         std::copy(rx_.block.begin(), rx_.block.end(), model_.store.begin());
     }
     rx_.block.clear();
-    return {{ackOf(rx_.packetCount)},
-            format("%s transfer 0x%04X completed: %zu bytes", kindName(rx_.kind), rx_.transferNo,
-                   size)};
+    return {
+        {ackOf(rx_.packetCount)},
+        format("%s transfer 0x%04X completed: %zu bytes", kindName(rx_.kind), rx_.transferNo, size),
+        false,
+        isFirmware};
 }
 
 SimOutcome SimResponder::onConfigRead(std::span<const uint8_t> payload) {

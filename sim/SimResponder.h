@@ -22,7 +22,8 @@ struct SimReply {
 struct SimOutcome {
     std::vector<SimReply> replies;
     std::string event;
-    bool hangUp = false;  // the box drops off the bus instead of answering
+    bool hangUp = false;         // the box drops off the bus instead of answering
+    bool firmwareTaken = false;  // a whole image was taken: the box restarts with it
 };
 
 // The box's side of the protocol with no I/O: the status it reports, the reassembly of
