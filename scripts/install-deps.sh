@@ -2,14 +2,17 @@
 # Installs the Debian 12 packages that building, running and testing need; skips what is there.
 # Names given are installed as well; after --only, just those (the Windows build's scripts).
 # fonts-dejavu-extra holds the condensed face the window is laid out for; a minimal Debian 12 has
-# only the wider DejaVu Sans, in which captions are clipped.
+# only the wider DejaVu Sans, in which captions are clipped. qemu-system-x86, linux-image-amd64
+# and busybox-static make the virtual machine in which the usbvm tests reach the box through the
+# kernel's own USB serial driver (scripts/usbvm/).
 set -euo pipefail
 if [ "${1:-}" = --only ]; then
     shift
     packages=("$@")
 else
     packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev googletest libgtest-dev libgmock-dev
-              fonts-dejavu-extra clang-format xvfb xauth x11-utils xdotool python3 "$@")
+              fonts-dejavu-extra clang-format xvfb xauth x11-utils xdotool python3
+              qemu-system-x86 linux-image-amd64 busybox-static "$@")
 fi
 missing=()
 for p in "${packages[@]}"; do
