@@ -1,0 +1,82 @@
+// The window against a box on the kernel's USB serial driver; run inside the virtual machine by
+// window.sh, with the port in USBVM_PORT and the gadget's UDC file (whose writing unplugs and
+// plugs the box in) in USBVM_UDC.
+#include <gtest/gtest.h>
+
+#include <QProgressBar>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "WindowHarness.h"
+
+namespace vek::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kReadDone = QStringLiteral("Leitura da configuração interna concluída!");
+
+struct UsbBox {
+    const char* port = std::getenv("USBVM_PORT");
+    const char* udc = std::getenv("USBVM_UDC");
+
+    bool present() const { return port && udc; }
+    std::string controller() const {
+        std::string name;
+        std::getline(std::ifstream(udc), name);
+        return name;
+    }
+    void bindTo(const std::string& controller) const { std::ofstream(udc) << controller << "\n"; }
+};
+
+void printLog(const Window& w) {
+    for (const QString& line : w.form->logLines())
+        std::printf("  log: %s\n", line.toStdString().c_str());
+    for (const MessageBoxRequest& m : w.messages)
+        std::printf("  message: %s: %s\n", m.title.toStdString().c_str(),
+                    m.text.toStdString().c_str());
+}
+
+TEST(WindowOnUsb, IdentifiesUploadsAndReads) {
+    const UsbBox usb;
+    if (!usb.present())
+        GTEST_SKIP() << "runs in the virtual machine of scripts/usbvm/";
+    Window w;
+    w.connectTo(usb.port);
+    EXPECT_TRUE(waitUntil([&] { return w.logHas("Vek v3.0.2.30"); }, 10s));
+    EXPECT_TRUE(waitUntil([&] { return w.logHas("Atualização concluída com sucesso!"); }, 90s));
+    EXPECT_TRUE(waitUntil([&] { return w.logHas(kReadDone); }, 20s));
+    EXPECT_TRUE(w.messages.empty());
+    printLog(w);
+}
+
+TEST(WindowOnUsb, AnUnplugMidUploadIsReportedAndTheWindowStaysUsable) {
+    const UsbBox usb;
+    if (!usb.present())
+        GTEST_SKIP() << "runs in the virtual machine of scripts/usbvm/";
+    const std::string controller = usb.controller();
+    Window w;
+    w.connectTo(usb.port);
+    QProgressBar& bar = *w.form->ui.ProgressBar1;
+    ASSERT_TRUE(waitUntil([&] { return bar.value() > bar.maximum() / 2; }, 60s));
+    usb.bindTo("");
+    EXPECT_TRUE(waitUntil([&] { return !w.messages.empty(); }, 30s)) << "no report of the unplug";
+    printLog(w);
+    const auto cpuBefore = processCpuTime();
+    spin(2s);
+    EXPECT_LT(processCpuTime() - cpuBefore, 800ms) << "a core spinning would use all 2000 ms";
+
+    w.pressConnection();
+    EXPECT_FALSE(w.form->VCP.Connected());
+    usb.bindTo(controller);
+    ASSERT_TRUE(waitUntil([&] { return std::ifstream(usb.port).good(); }, 10s));
+    w.messages.clear();
+    w.connectTo(usb.port);
+    EXPECT_TRUE(waitUntil([&] { return w.logHas(kReadDone); }, 90s)) << "not usable after it";
+    printLog(w);
+}
+
+}  // namespace
+}  // namespace vek::testing
