@@ -22,7 +22,7 @@ ln -s /host/work /work
 for f in ld.so.cache passwd group fonts localtime; do ln -s /host/etc/$f /etc/$f; done
 B=$(cat /build-dir)
 export PATH=$B/cli:$B/sim:/bin:/usr/bin:/usr/sbin HOME=/tmp LANG=C.UTF-8 TMPDIR=/tmp
-SCENARIO=$(cat /scenario-name)
+HERE=$(cat /scenario-dir)  # the scenario's own folder, for files beside it
 . /guest-lib.sh
 gadget_make
 plug

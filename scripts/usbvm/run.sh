@@ -40,7 +40,7 @@ for applet in $("$busybox" --list); do
 done
 
 # The gadget, its controller, the host's driver and the share, each after what it depends on.
-modules=(usb-common usbcore udc-core configfs libcomposite u_serial usb_f_acm dummy_hcd cdc-acm
+modules=(usb-common usbcore udc-core configfs libcomposite u_serial usb_f_acm usb_f_fs dummy_hcd cdc-acm
          virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci 9pnet
          9pnet_virtio netfs fscache 9p)
 for m in "${modules[@]}"; do
@@ -57,7 +57,7 @@ cp "$here/guest-init.sh" "$root/init"
 cp "$here/guest-lib.sh" "$root/guest-lib.sh"
 cp "$scenario" "$root/scenario.sh"
 echo "$build" >"$root/build-dir"
-echo "$(basename "$scenario" .sh)" >"$root/scenario-name"
+dirname "$scenario" >"$root/scenario-dir"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initrd.gz")
 

@@ -3,6 +3,7 @@
 // plugs the box in) in USBVM_UDC.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +77,26 @@ TEST(WindowOnUsb, AnUnplugMidUploadIsReportedAndTheWindowStaysUsable) {
     w.connectTo(usb.port);
     EXPECT_TRUE(waitUntil([&] { return w.logHas(kReadDone); }, 90s)) << "not usable after it";
     printLog(w);
+}
+
+// Against deaf-box.py, whose USB side takes nothing: the link fails with the tool's writes still
+// queued in the driver, whose closing would wait 30 s for them.
+TEST(WindowOnUsb, ClosingAfterTheBoxStoppedTakingDataReturnsAtOnce) {
+    const UsbBox usb;
+    if (!usb.present())
+        GTEST_SKIP() << "runs in the virtual machine of scripts/usbvm/";
+    Window w;
+    w.connectTo(usb.port);
+    ASSERT_TRUE(waitUntil([&] { return !w.messages.empty(); }, 90s)) << "no report of the failure";
+    printLog(w);
+    QElapsedTimer clock;
+    clock.start();
+    w.pressConnection();
+    const qint64 closingMs = clock.elapsed();
+    std::printf("[ figures  ] closing: %lld ms\n", static_cast<long long>(closingMs));
+    EXPECT_FALSE(w.form->VCP.Connected());
+    EXPECT_LT(closingMs, 5000) << "the driver's closing wait is 30 s";
+    EXPECT_TRUE(w.logHas("Conexão fechada..."));
 }
 
 }  // namespace
