@@ -44,33 +44,21 @@ at_most() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a <= b) }'; }
 # A figure for the closing note, not judged.
 figure() { echo "usbvm-figure: $*"; }
 
-wait_for_node() {
-    n=0
-    while [ ! -e "$1" ]; do
-        n=$((n + 1))
-        [ $n -gt $(($2 * 10)) ] && return 1
+# Waits up to $1 seconds for the rest of the arguments, a command, to succeed.
+wait_until() {
+    tenths=$(($1 * 10))
+    shift
+    while ! "$@" 2>/dev/null; do
+        tenths=$((tenths - 1))
+        [ $tenths -le 0 ] && return 1
         sleep 0.1
     done
 }
 
-wait_for_gone() {
-    n=0
-    while [ -e "$1" ]; do
-        n=$((n + 1))
-        [ $n -gt $(($2 * 10)) ] && return 1
-        sleep 0.1
-    done
-}
-
-# Waits up to $2 seconds for $3 to hold a line matching $1.
-wait_for_line() {
-    n=0
-    while ! grep -q "$1" "$3" 2>/dev/null; do
-        n=$((n + 1))
-        [ $n -gt $(($2 * 10)) ] && return 1
-        sleep 0.1
-    done
-}
+wait_for_node() { wait_until "$2" test -e "$1"; }
+wait_for_gone() { wait_until "$2" test ! -e "$1"; }
+# Waits up to $2 seconds for the file $3 to hold a line matching $1.
+wait_for_line() { wait_until "$2" grep -q "$1" "$3"; }
 
 # The simulated box on the gadget's side; its events go to /tmp/box.log.
 start_box() {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "WindowHarness.h"
@@ -40,63 +41,61 @@ void printLog(const Window& w) {
                     m.text.toStdString().c_str());
 }
 
-TEST(WindowOnUsb, IdentifiesUploadsAndReads) {
+// The window connected to the box as the test begins.
+class WindowOnUsb : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!usb.present())
+            GTEST_SKIP() << "runs in the virtual machine of scripts/usbvm/";
+        w.emplace();
+        w->connectTo(usb.port);
+    }
     const UsbBox usb;
-    if (!usb.present())
-        GTEST_SKIP() << "runs in the virtual machine of scripts/usbvm/";
-    Window w;
-    w.connectTo(usb.port);
-    EXPECT_TRUE(waitUntil([&] { return w.logHas("Vek v3.0.2.30"); }, 10s));
-    EXPECT_TRUE(waitUntil([&] { return w.logHas("Atualização concluída com sucesso!"); }, 90s));
-    EXPECT_TRUE(waitUntil([&] { return w.logHas(kReadDone); }, 20s));
-    EXPECT_TRUE(w.messages.empty());
-    printLog(w);
+    std::optional<Window> w;  // made only where the box is, as it needs the platform
+};
+
+TEST_F(WindowOnUsb, IdentifiesUploadsAndReads) {
+    EXPECT_TRUE(waitUntil([&] { return w->logHas("Vek v3.0.2.30"); }, 10s));
+    EXPECT_TRUE(waitUntil([&] { return w->logHas("Atualização concluída com sucesso!"); }, 90s));
+    EXPECT_TRUE(waitUntil([&] { return w->logHas(kReadDone); }, 20s));
+    EXPECT_TRUE(w->messages.empty());
+    printLog(*w);
 }
 
-TEST(WindowOnUsb, AnUnplugMidUploadIsReportedAndTheWindowStaysUsable) {
-    const UsbBox usb;
-    if (!usb.present())
-        GTEST_SKIP() << "runs in the virtual machine of scripts/usbvm/";
+TEST_F(WindowOnUsb, AnUnplugMidUploadIsReportedAndTheWindowStaysUsable) {
     const std::string controller = usb.controller();
-    Window w;
-    w.connectTo(usb.port);
-    QProgressBar& bar = *w.form->ui.ProgressBar1;
+    QProgressBar& bar = *w->form->ui.ProgressBar1;
     ASSERT_TRUE(waitUntil([&] { return bar.value() > bar.maximum() / 2; }, 60s));
     usb.bindTo("");
-    EXPECT_TRUE(waitUntil([&] { return !w.messages.empty(); }, 30s)) << "no report of the unplug";
-    printLog(w);
+    EXPECT_TRUE(waitUntil([&] { return !w->messages.empty(); }, 30s)) << "no report of the unplug";
+    printLog(*w);
     const auto cpuBefore = processCpuTime();
     spin(2s);
     EXPECT_LT(processCpuTime() - cpuBefore, 800ms) << "a core spinning would use all 2000 ms";
 
-    w.pressConnection();
-    EXPECT_FALSE(w.form->VCP.Connected());
+    w->pressConnection();
+    EXPECT_FALSE(w->form->VCP.Connected());
     usb.bindTo(controller);
     ASSERT_TRUE(waitUntil([&] { return std::ifstream(usb.port).good(); }, 10s));
-    w.messages.clear();
-    w.connectTo(usb.port);
-    EXPECT_TRUE(waitUntil([&] { return w.logHas(kReadDone); }, 90s)) << "not usable after it";
-    printLog(w);
+    w->messages.clear();
+    w->connectTo(usb.port);
+    EXPECT_TRUE(waitUntil([&] { return w->logHas(kReadDone); }, 90s)) << "not usable after it";
+    printLog(*w);
 }
 
 // Against deaf-box.py, whose USB side takes nothing: the link fails with the tool's writes still
 // queued in the driver, whose closing would wait 30 s for them.
-TEST(WindowOnUsb, ClosingAfterTheBoxStoppedTakingDataReturnsAtOnce) {
-    const UsbBox usb;
-    if (!usb.present())
-        GTEST_SKIP() << "runs in the virtual machine of scripts/usbvm/";
-    Window w;
-    w.connectTo(usb.port);
-    ASSERT_TRUE(waitUntil([&] { return !w.messages.empty(); }, 90s)) << "no report of the failure";
-    printLog(w);
+TEST_F(WindowOnUsb, ClosingAfterTheBoxStoppedTakingDataReturnsAtOnce) {
+    ASSERT_TRUE(waitUntil([&] { return !w->messages.empty(); }, 90s)) << "no report of the failure";
+    printLog(*w);
     QElapsedTimer clock;
     clock.start();
-    w.pressConnection();
+    w->pressConnection();
     const qint64 closingMs = clock.elapsed();
     std::printf("[ figures  ] closing: %lld ms\n", static_cast<long long>(closingMs));
-    EXPECT_FALSE(w.form->VCP.Connected());
+    EXPECT_FALSE(w->form->VCP.Connected());
     EXPECT_LT(closingMs, 5000) << "the driver's closing wait is 30 s";
-    EXPECT_TRUE(w.logHas("Conexão fechada..."));
+    EXPECT_TRUE(w->logHas("Conexão fechada..."));
 }
 
 }  // namespace

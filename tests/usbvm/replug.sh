@@ -6,13 +6,10 @@ vekctl provision --profile /tmp/default.json --all --watch --record /tmp/record.
     >/tmp/watch.out 2>/tmp/watch.err &
 watcher=$!
 visits() { wc -l </tmp/record.jsonl 2>/dev/null || echo 0; }
+at_least_visits() { [ "$(visits)" -ge "$1" ]; }
 wait_until_visits() {
-    n=0
-    while [ "$(visits)" -lt "$1" ]; do
-        n=$((n + 1))
-        [ $n -gt 300 ] && fail "$(visits) visits recorded, not $1: $(tail -c 400 /tmp/watch.err)"
-        sleep 0.1
-    done
+    wait_until 30 at_least_visits "$1" ||
+        fail "$(visits) visits recorded, not $1: $(tail -c 400 /tmp/watch.err)"
 }
 wait_until_visits 1
 chmod 0660 $ACM
