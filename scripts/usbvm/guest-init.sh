@@ -21,8 +21,11 @@ ln -s /host/lib64 /lib64
 ln -s /host/work /work
 for f in ld.so.cache passwd group fonts localtime; do ln -s /host/etc/$f /etc/$f; done
 B=$(cat /build-dir)
-export PATH=$B/cli:$B/sim:/bin:/usr/bin:/usr/sbin HOME=/tmp LANG=C.UTF-8 TMPDIR=/tmp
 HERE=$(cat /scenario-dir)  # the scenario's own folder, for files beside it
+# Folders the guest has of its own (/tmp) are reached under /host.
+[ -e "$B" ] || B=/host$B
+[ -e "$HERE" ] || HERE=/host$HERE
+export PATH=$B/cli:$B/sim:/bin:/usr/bin:/usr/sbin HOME=/tmp LANG=C.UTF-8 TMPDIR=/tmp
 . /guest-lib.sh
 gadget_make
 plug
