@@ -84,7 +84,8 @@ TEST_F(WindowOnUsb, AnUnplugMidUploadIsReportedAndTheWindowStaysUsable) {
 }
 
 // Against deaf-box.py, whose USB side takes nothing: the link fails with the tool's writes still
-// queued in the driver, whose closing would wait 30 s for them.
+// queued in the driver, whose closing would wait 30 s for them. Opening the port again during that
+// wait is refused at once: the driver would hold the open until the wait ends.
 TEST_F(WindowOnUsb, ClosingAfterTheBoxStoppedTakingDataReturnsAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return !w->messages.empty(); }, 90s)) << "no report of the failure";
     printLog(*w);
@@ -96,6 +97,14 @@ TEST_F(WindowOnUsb, ClosingAfterTheBoxStoppedTakingDataReturnsAtOnce) {
     EXPECT_FALSE(w->form->VCP.Connected());
     EXPECT_LT(closingMs, 5000) << "the driver's closing wait is 30 s";
     EXPECT_TRUE(w->logHas("Conexão fechada..."));
+
+    clock.restart();
+    w->connectTo(usb.port);
+    const qint64 reopeningMs = clock.elapsed();
+    std::printf("[ figures  ] opening again: %lld ms\n", static_cast<long long>(reopeningMs));
+    printLog(*w);
+    EXPECT_LT(reopeningMs, 5000) << "the open waited for the closing";
+    EXPECT_FALSE(w->form->VCP.Connected());
 }
 
 }  // namespace
