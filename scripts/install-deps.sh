@@ -3,7 +3,9 @@
 # Names given are installed as well; after --only, just those (the Windows build's scripts).
 # fonts-dejavu-extra holds the condensed face the window is laid out for; a minimal Debian 12 has
 # only the wider DejaVu Sans, in which captions are clipped. The history server's tests start a
-# PostgreSQL of their own from the postgresql package's programs.
+# PostgreSQL of their own from the postgresql package's programs. qemu-system-x86,
+# linux-image-amd64 and busybox-static make the virtual machine in which the usbvm tests reach the
+# box through the kernel's own USB serial driver (scripts/usbvm/).
 set -euo pipefail
 if [ "${1:-}" = --only ]; then
     shift
@@ -11,7 +13,8 @@ if [ "${1:-}" = --only ]; then
 else
     packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev googletest libgtest-dev libgmock-dev
               fonts-dejavu-extra clang-format xvfb xauth x11-utils xdotool python3
-              pkg-config libqt6sql6-sqlite libqt6sql6-psql libcpp-httplib-dev libssl-dev postgresql "$@")
+              pkg-config libqt6sql6-sqlite libqt6sql6-psql libcpp-httplib-dev libssl-dev postgresql
+              qemu-system-x86 linux-image-amd64 busybox-static "$@")
 fi
 missing=()
 for p in "${packages[@]}"; do

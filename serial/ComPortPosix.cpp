@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "serial/ComSignal.h"
@@ -152,7 +154,12 @@ bool waitReady(int fd, short events, Deadline deadline, int errorCode) {
 }  // namespace
 
 void TCustomComPort::openDevice() {
-    const int fd = ::open(PortPath(Port).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const std::string path = PortPath(Port);
+    // This process still closing the device: the open would wait for that close to end.
+    struct stat node {};
+    if (::stat(path.c_str(), &node) == 0 && S_ISCHR(node.st_mode) && closingUnderWay(node.st_rdev))
+        throw EComPort(1, EBUSY);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw EComPort(1, errno);
     // No sharing: the lock turns away every later opener, root too, and TIOCEXCL those that do
@@ -191,10 +198,13 @@ void TCustomComPort::closeDevice() {
     // close until it drains, if it ever does.
     int queued = 0;
     const int fd = int(std::exchange(handle_, kNoHandle));
-    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0)
-        closeDeviceInBackground(fd);
-    else
+    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        struct stat node {};
+        closeDeviceInBackground(
+            fd, fstat(fd, &node) == 0 ? std::optional<DeviceId>(node.st_rdev) : std::nullopt);
+    } else {
         closeDeviceNow(fd);
+    }
     if (!flushed)
         throw EComPort(5, flushError);
 }

@@ -1,5 +1,6 @@
 #include "serial/DeferredClose.h"
 
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <system_error>
@@ -9,9 +10,15 @@ namespace vek {
 
 namespace {
 
+struct PendingClose {
+    NativeHandle device;
+    std::optional<DeviceId> id;
+};
+
 struct Closer {
     std::mutex mutex;
-    std::deque<NativeHandle> pending;
+    std::deque<PendingClose> pending;
+    std::optional<DeviceId> closing;  // the id of the close under way
     bool running = false;
 };
 
@@ -24,22 +31,24 @@ Closer& closer() {
 void closeQueued(Closer& c) {
     std::unique_lock lock(c.mutex);
     while (!c.pending.empty()) {
-        const NativeHandle device = c.pending.front();
+        const PendingClose next = c.pending.front();
         c.pending.pop_front();
+        c.closing = next.id;
         lock.unlock();
-        closeDeviceNow(device);
+        closeDeviceNow(next.device);
         lock.lock();
+        c.closing.reset();
     }
     c.running = false;
 }
 
 }  // namespace
 
-void closeDeviceInBackground(NativeHandle device) {
+void closeDeviceInBackground(NativeHandle device, std::optional<DeviceId> id) {
     Closer& c = closer();
     {
         const std::lock_guard lock(c.mutex);
-        c.pending.push_back(device);
+        c.pending.push_back({device, id});
         if (c.running)
             return;
         c.running = true;
@@ -49,6 +58,13 @@ void closeDeviceInBackground(NativeHandle device) {
     } catch (const std::system_error&) {
         closeQueued(c);  // no thread to be had: better late than never
     }
+}
+
+bool closingUnderWay(DeviceId id) {
+    Closer& c = closer();
+    const std::lock_guard lock(c.mutex);
+    return c.closing == id || std::any_of(c.pending.begin(), c.pending.end(),
+                                          [id](const PendingClose& p) { return p.id == id; });
 }
 
 }  // namespace vek

@@ -10,11 +10,33 @@
 
 namespace vek {
 
+namespace {
+
+// Opens path raw; the descriptor, or -1 with errno set.
+int openRaw(const char* path) {
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    termios t{};
+    if (tcgetattr(fd, &t) == 0) {
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        if (tcsetattr(fd, TCSANOW, &t) == 0)
+            return fd;
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
+}  // namespace
+
 int openRawPseudoTerminal(std::string& slavePath, int masterFlags) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | masterFlags);
     if (master < 0)
         throw std::system_error(errno, std::generic_category(), "posix_openpt");
-    const auto fail = [master](const char* what) {
+    const auto fail = [master](const std::string& what) {
         const int error = errno;
         ::close(master);
         return std::system_error(error, std::generic_category(), what);
@@ -24,25 +46,20 @@ int openRawPseudoTerminal(std::string& slavePath, int masterFlags) {
         throw fail("unlockpt");
     if (ptsname_r(master, name, sizeof name) != 0)
         throw fail("ptsname_r");
-
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // The settings stay with the terminal after this descriptor is closed.
+    const int slave = openRaw(name);
     if (slave < 0)
         throw fail(name);
-    termios t{};
-    bool raw = tcgetattr(slave, &t) == 0;
-    if (raw) {
-        cfmakeraw(&t);
-        t.c_cflag |= CLOCAL | CREAD;
-        raw = tcsetattr(slave, TCSANOW, &t) == 0;
-    }
-    const int error = errno;
     ::close(slave);
-    if (!raw) {
-        errno = error;
-        throw fail("tcsetattr");
-    }
     slavePath = name;
     return master;
+}
+
+int openRawTerminal(const std::string& path) {
+    const int fd = openRaw(path.c_str());
+    if (fd < 0)
+        throw std::system_error(errno, std::generic_category(), path);
+    return fd;
 }
 
 }  // namespace vek

@@ -10,4 +10,8 @@ namespace vek {
 // O_RDWR | O_NOCTTY | O_CLOEXEC (O_NONBLOCK, say). Throws std::system_error.
 int openRawPseudoTerminal(std::string& slavePath, int masterFlags = 0);
 
+// Opens an existing terminal (the device side of a USB serial gadget, say) read-write, raw,
+// non-blocking and without making it the controlling terminal. Throws std::system_error.
+int openRawTerminal(const std::string& path);
+
 }  // namespace vek

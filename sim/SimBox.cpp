@@ -68,6 +68,14 @@ Fd openMaster(std::string& slavePath) {
     return Fd(openRawPseudoTerminal(slavePath, O_NONBLOCK));
 }
 
+// The box's end: an existing terminal when device names one, else a new pseudo-terminal's master.
+Fd openBoxEnd(const std::string& device, std::string& path) {
+    if (device.empty())
+        return openMaster(path);
+    path = device;
+    return Fd(openRawTerminal(device));
+}
+
 // An inotify watch for opens of the slave, or none when the system refuses one.
 Fd watchOpens(const std::string& slavePath) {
     Fd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
@@ -92,12 +100,13 @@ int millisecondsUntil(SimClock::time_point at, SimClock::time_point now) {
 }  // namespace
 
 struct SimBox::Impl {
-    Impl(SimModel model, const SimFaults& faults)
+    Impl(SimModel model, const SimFaults& faults, std::string device)
         : responder(std::move(model)),
           injector(faults),
-          master(openMaster(path)),
+          device(std::move(device)),
+          master(openBoxEnd(this->device, path)),
           wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-          watch(watchOpens(path)) {
+          watch(this->device.empty() ? watchOpens(path) : Fd()) {
         if (!wake.valid())
             throw systemError("eventfd");
     }
@@ -108,6 +117,7 @@ struct SimBox::Impl {
     void dropOff(const std::string& event);
     void comeBackIfDue(SimClock::time_point now);
     void closeMaster();
+    void reopenDeviceIfHungUp();
     bool slaveOpen() const;
     int pollTimeout(SimClock::time_point now) const;
     void onConnected(SimClock::time_point now);
@@ -129,6 +139,7 @@ struct SimBox::Impl {
     bool running = false;
     bool hangUpWanted = false;
     std::string path;
+    const std::string device;  // the existing terminal served, or empty for a pseudo-terminal
     Fd master;
 
     Fd wake;
@@ -216,6 +227,23 @@ void SimBox::Impl::comeBackIfDue(SimClock::time_point now) {
     emit("came back on " + newPath);
 }
 
+// The device side's terminal stays hung up after its cable went; a new descriptor serves the next
+// plug-in. Until the device can be opened again the loop comes back every probe interval.
+void SimBox::Impl::reopenDeviceIfHungUp() {
+    if (device.empty() || (master.valid() && slaveOpen()))
+        return;
+    Fd fresh;
+    try {
+        fresh = Fd(openRawTerminal(device));
+    } catch (const std::system_error&) {
+        std::lock_guard lock(mu);
+        master.reset();
+        return;
+    }
+    std::lock_guard lock(mu);
+    master = std::move(fresh);
+}
+
 bool SimBox::Impl::slaveOpen() const {
     pollfd p{master.get(), POLLIN, 0};
     return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
@@ -225,7 +253,8 @@ int SimBox::Impl::pollTimeout(SimClock::time_point now) const {
     if (comeBackAt)
         return millisecondsUntil(*comeBackAt, now);
     if (!connected)
-        return watch.valid() || !master.valid() ? -1 : int(kProbeInterval.count());
+        return device.empty() && (watch.valid() || !master.valid()) ? -1
+                                                                    : int(kProbeInterval.count());
     SimClock::time_point at = nextStatus;
     if (!out.empty() && out.front().due > now)
         at = std::min(at, out.front().due);
@@ -240,7 +269,7 @@ void SimBox::Impl::onConnected(SimClock::time_point now) {
     std::unique_lock lock(mu);
     nextStatus = now + std::chrono::milliseconds(std::max(1, responder.model().statusIntervalMs));
     lock.unlock();
-    emit("tool connected");
+    emit(device.empty() ? "tool connected" : "line open");
 }
 
 void SimBox::Impl::onDisconnected() {
@@ -248,7 +277,7 @@ void SimBox::Impl::onDisconnected() {
     out.clear();
     outWritten = 0;
     rx.clear();
-    emit("tool disconnected");
+    emit(device.empty() ? "tool disconnected" : "line hung up");
 }
 
 void SimBox::Impl::queue(std::vector<TimedWrite> writes) {
@@ -404,6 +433,8 @@ void SimBox::Impl::run() {
 
         const SimClock::time_point now = SimClock::now();
         comeBackIfDue(now);
+        if (!connected)
+            reopenDeviceIfHungUp();
         if (!connected && master.valid() && slaveOpen())
             onConnected(now);
         if (!connected)
@@ -418,8 +449,8 @@ void SimBox::Impl::run() {
     }
 }
 
-SimBox::SimBox(SimModel model, SimFaults faults)
-    : impl_(std::make_unique<Impl>(std::move(model), faults)) {}
+SimBox::SimBox(SimModel model, SimFaults faults, std::string device)
+    : impl_(std::make_unique<Impl>(std::move(model), faults, std::move(device))) {}
 
 SimBox::~SimBox() {
     stop();

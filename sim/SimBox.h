@@ -25,17 +25,24 @@ namespace vek {
 //   for the next opener. It learns of the tool's open from an inotify watch on the slave's node
 //   (a 50 ms check where that watch cannot be made) and then finds hang-up gone.
 // - hangUp() closes the master: the tool's slave then polls hang-up for good and reads 0.
+//
+// On an existing terminal instead (the device side of a USB serial gadget, /dev/ttyGS0), the box
+// cannot tell whether the tool has its end open, as a box on a cable cannot: it serves the line
+// from the start. The line hangs up when the cable goes; the box then opens it again at once, so
+// that the next plug-in finds it serving. Its own hang-up fault does not apply there.
 class SimBox {
   public:
     using EventSink = std::function<void(const std::string&)>;
 
-    // Makes the pseudo-terminal; throws std::system_error when it cannot.
-    explicit SimBox(SimModel model = {}, SimFaults faults = {});
+    // Makes the pseudo-terminal, or with a device opens that terminal; throws std::system_error
+    // when it cannot.
+    explicit SimBox(SimModel model = {}, SimFaults faults = {}, std::string device = {});
     ~SimBox();  // stops the thread and closes the master
     SimBox(const SimBox&) = delete;
     SimBox& operator=(const SimBox&) = delete;
 
-    std::string portPath() const;  // the slave's path, for the tool to open; new after coming back
+    // The slave's path, for the tool to open (new after coming back), or the device.
+    std::string portPath() const;
     void start();
     void stop();
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "link/DevicePacket.h"
+#include "transfer/FirmwareImage.h"
 #include "transfer/TransferState.h"
 
 namespace vek {
@@ -15,6 +16,7 @@ constexpr std::size_t kTransferHeader = 6;  // transfer number, packet number, p
 constexpr std::size_t kClosingSize = 5;
 constexpr std::size_t kTextSize = 12;
 constexpr std::size_t kReadReplyHeader = 6;
+constexpr uint32_t kProgressEvery = 100;  // packets between progress events
 // The longest reply data that still make a frame the tool takes.
 constexpr uint32_t kMaxReadData = kReceiveLimit - kHeaderSize - kReadReplyHeader;
 
@@ -109,6 +111,9 @@ SimOutcome SimResponder::onTransferPacket(uint8_t kind, std::span<const uint8_t>
     if (n == 1) {
         rx_ = {true, kind, transferNo, count, 0, {}};
         event = format("%s transfer 0x%04X begun: %u packets", kindName(kind), transferNo, count);
+    } else if (n % kProgressEvery == 0) {
+        // Where a transfer stands, for whoever pulls the cable at a chosen packet.
+        event = format("%s packet %u of %u accepted", kindName(kind), n, count);
     }
     if (n == count)
         return finishTransfer(data);
@@ -143,11 +148,25 @@ SimOutcome SimResponder::finishTransfer(std::span<const uint8_t> closing) {
         std::copy(rx_.block.begin(), rx_.block.end(), model_.store.begin());
     }
     rx_.block.clear();
+<<<<<<< HEAD
     return {
         {ackOf(rx_.packetCount)},
         format("%s transfer 0x%04X completed: %zu bytes", kindName(rx_.kind), rx_.transferNo, size),
         false,
         isFirmware};
+=======
+    // Said where the box's log is all a test through a real driver can see of what arrived.
+    const char* imageCheck = "";
+    if (isFirmware) {
+        const auto carried = FirmwareImage();
+        imageCheck = std::equal(firmware_.begin(), firmware_.end(), carried.begin(), carried.end())
+                         ? ", the carried image byte for byte"
+                         : ", not the carried image";
+    }
+    return {{ackOf(rx_.packetCount)},
+            format("%s transfer 0x%04X completed: %zu bytes%s", kindName(rx_.kind), rx_.transferNo,
+                   size, imageCheck)};
+>>>>>>> usbvm
 }
 
 SimOutcome SimResponder::onConfigRead(std::span<const uint8_t> payload) {

@@ -1,4 +1,5 @@
-// veksim: the simulated box on a pseudo-terminal, for working with the tool without a box.
+// veksim: the simulated box on a pseudo-terminal, for working with the tool without a box, or on
+// the device side of a USB serial gadget.
 #include <pthread.h>
 
 #include <algorithm>
@@ -32,6 +33,9 @@ Makes a simulated box on a pseudo-terminal, prints the slave's path on standard 
 the tool until SIGINT or SIGTERM, logging its events on standard error.
 
 The box:
+  --tty DEVICE             serves the existing terminal DEVICE (the device side of a USB serial
+                           gadget, such as /dev/ttyGS0) raw instead of making a pseudo-terminal;
+                           opens it again after each hang-up
   --mode boot|operating    mode it reports (default boot)
   --announce status|packet|both
                            how a box in operating mode makes itself known: its status, an
@@ -75,6 +79,7 @@ Its faults (probabilities from 0 to 1, per frame sent):
 struct Options {
     SimModel model;
     SimFaults faults;
+    std::string tty;
     std::string portDir;
     StationPlan station;
     uint8_t hardware = 3;
@@ -145,6 +150,7 @@ const std::vector<OptionRule>& optionRules() {
     using O = Options;
     using S = const std::string&;
     static const std::vector<OptionRule> rules{
+        {"--tty", true, [](O& o, S v) { o.tty = v; }},
         {"--mode", true,
          [](O& o, S v) {
              if (v != "boot" && v != "operating")
@@ -248,6 +254,13 @@ Options parse(int argc, char** argv) {
     o.model.version = {o.hardware, 0, o.firmware[0], o.firmware[1]};
     if (o.station.boxes < 1)
         badArgument("--boxes must be at least 1");
+    // A terminal of the device side hangs up with its own cable, and holds one box.
+    if (!o.tty.empty() &&
+        (o.faults.hangUpAtPacket > 0 || o.faults.comeBackAfterMs >= 0 || o.station.boxes > 1 ||
+         o.station.plugEvery.count() > 0 || o.station.unplugAfter.count() > 0))
+        badArgument(
+            "--tty serves one box whose cable is real: no --hang-up-at, --come-back, "
+            "--boxes, --plug-every or --unplug-after");
     return o;
 }
 
@@ -331,7 +344,7 @@ int run(int argc, char** argv) {
         options.station.unplugAfter.count() > 0)
         return runStation(options, signals);
 
-    SimBox box(options.model, options.faults);
+    SimBox box(options.model, options.faults, options.tty);
     PortLinks links(options.portDir);
     links.point(box.portPath());
     const std::string cameBack = "came back on ";
