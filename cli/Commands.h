@@ -29,7 +29,7 @@ struct Invocation {
     bool all = false;
     bool watch = false;
     bool csv = false;
-    int jobs = 16;
+    int jobs = 64;
     std::chrono::milliseconds wait = kDefaultStatusWait;
 };
 

@@ -42,7 +42,7 @@ constexpr std::array kOptions{
     OptionHelp{"to", "    --to URL", "o servidor do histórico (padrão: VEKCTL_SYNC)"},
     OptionHelp{"token", "    --token T",
                "o token da estação no servidor do histórico (padrão: VEKCTL_TOKEN)"},
-    OptionHelp{"jobs", "    --jobs N", "no máximo N Vek atendidos ao mesmo tempo (padrão 16)"},
+    OptionHelp{"jobs", "    --jobs N", "no máximo N Vek atendidos ao mesmo tempo (padrão 64)"},
     OptionHelp{"csv", "    --csv", "a última visita de cada Vek em CSV"},
     OptionHelp{"timeout", "    --timeout S",
                "quanto esperar pelo status do Vek, em segundos (padrão 3)"},

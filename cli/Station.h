@@ -19,7 +19,7 @@ struct StationOptions {
     std::string recordFile;          // none when empty
     std::string station;             // the name its record lines carry
     std::string syncUrl, syncToken;  // the history server the record's lines go to; none when empty
-    int jobs = 16;
+    int jobs = 64;
     std::chrono::milliseconds wait = kDefaultStatusWait;
 };
 

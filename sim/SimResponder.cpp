@@ -148,13 +148,6 @@ SimOutcome SimResponder::finishTransfer(std::span<const uint8_t> closing) {
         std::copy(rx_.block.begin(), rx_.block.end(), model_.store.begin());
     }
     rx_.block.clear();
-<<<<<<< HEAD
-    return {
-        {ackOf(rx_.packetCount)},
-        format("%s transfer 0x%04X completed: %zu bytes", kindName(rx_.kind), rx_.transferNo, size),
-        false,
-        isFirmware};
-=======
     // Said where the box's log is all a test through a real driver can see of what arrived.
     const char* imageCheck = "";
     if (isFirmware) {
@@ -165,8 +158,9 @@ SimOutcome SimResponder::finishTransfer(std::span<const uint8_t> closing) {
     }
     return {{ackOf(rx_.packetCount)},
             format("%s transfer 0x%04X completed: %zu bytes%s", kindName(rx_.kind), rx_.transferNo,
-                   size, imageCheck)};
->>>>>>> usbvm
+                   size, imageCheck),
+            false,
+            isFirmware};
 }
 
 SimOutcome SimResponder::onConfigRead(std::span<const uint8_t> payload) {
