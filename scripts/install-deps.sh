@@ -3,7 +3,8 @@
 # Names given are installed as well; after --only, just those (the Windows build's scripts).
 # fonts-dejavu-extra holds the condensed face the window is laid out for; a minimal Debian 12 has
 # only the wider DejaVu Sans, in which captions are clipped. The history server's tests start a
-# PostgreSQL of their own from the postgresql package's programs.
+# PostgreSQL of their own from the postgresql package's programs; the fleet pages are tested in
+# Debian's headless Chromium, driven by Selenium.
 set -euo pipefail
 if [ "${1:-}" = --only ]; then
     shift
@@ -11,7 +12,8 @@ if [ "${1:-}" = --only ]; then
 else
     packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev googletest libgtest-dev libgmock-dev
               fonts-dejavu-extra clang-format xvfb xauth x11-utils xdotool python3
-              pkg-config libqt6sql6-sqlite libqt6sql6-psql libcpp-httplib-dev libssl-dev postgresql "$@")
+              pkg-config libqt6sql6-sqlite libqt6sql6-psql libcpp-httplib-dev libssl-dev postgresql
+              chromium chromium-driver python3-selenium iproute2 "$@")
 fi
 missing=()
 for p in "${packages[@]}"; do
