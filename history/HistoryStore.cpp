@@ -425,7 +425,8 @@ void HistoryStore::addVisitCounts(const std::map<CountKey, qint64>& counts) {
 void HistoryStore::countStoredVisits() {
     QString after = "";
     for (int rows = kVerifyPage; rows == kVerifyPage;) {
-        QSqlQuery page = prepare("SELECT visit, line FROM visits WHERE visit > ? ORDER BY visit LIMIT ?");
+        QSqlQuery page =
+            prepare("SELECT visit, line FROM visits WHERE visit > ? ORDER BY visit LIMIT ?");
         page.addBindValue(after);
         page.addBindValue(kVerifyPage);
         run(page);
@@ -442,8 +443,8 @@ void HistoryStore::countStoredVisits() {
 }
 
 FleetState HistoryStore::fleetState() {
-    QSqlQuery query =
-        prepare("SELECT firmware, profile, result, COUNT(*) FROM boxes GROUP BY firmware, profile, result");
+    QSqlQuery query = prepare(
+        "SELECT firmware, profile, result, COUNT(*) FROM boxes GROUP BY firmware, profile, result");
     run(query);
     FleetState fleet;
     while (query.next()) {
@@ -469,9 +470,10 @@ VisitWindow HistoryStore::visitsSince(const QString& hourUtc) {
 
 std::vector<DayCount> HistoryStore::visitsByDay(const QString& firstDay) {
     // A station's day starts at most 14 hours from the UTC one: the hour bounds the range read.
-    const QString firstHour = QDateTime(QDate::fromString(firstDay, Qt::ISODate), QTime(0, 0), Qt::UTC)
-                                  .addSecs(-14 * 3600)
-                                  .toString("yyyy-MM-ddTHH");
+    const QString firstHour =
+        QDateTime(QDate::fromString(firstDay, Qt::ISODate), QTime(0, 0), Qt::UTC)
+            .addSecs(-14 * 3600)
+            .toString("yyyy-MM-ddTHH");
     QSqlQuery query = prepare(
         "SELECT day, result, SUM(visits) FROM visit_counts WHERE hour >= ? AND day >= ?"
         " GROUP BY day, result ORDER BY day, result");
@@ -780,9 +782,10 @@ void HistoryStore::grantServerRole(const QString& role) {
     try {
         exec("GRANT SELECT, INSERT ON visits, conflicts TO " + quoted);
         exec("REVOKE UPDATE, DELETE, TRUNCATE ON visits, conflicts FROM " + quoted);
-        exec("GRANT SELECT, INSERT, UPDATE ON boxes, journals, stations, visit_counts,"
-             " station_backlogs TO " +
-             quoted);
+        exec(
+            "GRANT SELECT, INSERT, UPDATE ON boxes, journals, stations, visit_counts,"
+            " station_backlogs TO " +
+            quoted);
         exec("GRANT SELECT ON tokens, schema_version TO " + quoted);
         commit();
     } catch (...) {

@@ -92,8 +92,7 @@ QString dayChartSvg(const QString& name, const std::vector<DayColumn>& days) {
                 continue;
             const double height = kPlotHeight * double(day.visits[r]) / double(top);
             base -= height;
-            svg += QString(
-                       "<rect class=\"r-%1\" x=\"%2\" y=\"%3\" width=\"%4\" height=\"%5\"/>")
+            svg += QString("<rect class=\"r-%1\" x=\"%2\" y=\"%3\" width=\"%4\" height=\"%5\"/>")
                        .arg(kResultWords[r].key)
                        .arg(x + slot * 0.1, 0, 'f', 1)
                        .arg(base, 0, 'f', 1)

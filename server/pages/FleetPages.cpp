@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 
@@ -217,10 +218,13 @@ QString dayFigure(HistoryStore& store, const QDateTime& now) {
 }
 
 QString clockOffset(qint64 ms) {
-    return QString("%1%2 s")
-        .arg(ms > 0 ? "+" : "")
-        .arg(double(ms) / 1000.0, 0, 'f', 1)
-        .replace('.', ',');
+    const qint64 tenths = (ms + (ms < 0 ? -50 : 50)) / 100;
+    return QString("%1%2,%3 s")
+        .arg(tenths > 0   ? "+"
+             : tenths < 0 ? "-"
+                          : "")
+        .arg(std::abs(tenths) / 10)
+        .arg(std::abs(tenths) % 10);
 }
 
 QString stationTable(HistoryStore& store) {
