@@ -49,24 +49,30 @@ class SyntheticJournal {
     explicit SyntheticJournal(const QString& station)
         : station_(station), journal_(QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
+    // The history spans the 90 days before the run, as the fleet overview shows them.
+    static void spread(int visits) {
+        start_ = QDateTime::currentDateTimeUtc().addDays(-90);
+        msApart_ = 90.0 * 86400 * 1000 / visits;
+    }
+
     QByteArray next(int box, qint64 second) {
         static const char* const results[] = {"serviced", "serviced", "serviced", "serviced",
                                               "serviced", "serviced", "current",  "failed"};
-        const QJsonObject visit{{"time", QDateTime(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC)
-                                             .addSecs(second)
-                                             .toString(Qt::ISODateWithMs)},
-                                {"tool_version", "2.36"},
-                                {"port", "ttyUSB0"},
-                                {"identifier", boxIdentifier(box)},
-                                {"hardware_type", 3},
-                                {"firmware_before", "2.30"},
-                                {"firmware_after", QString("2.3%1").arg(box % 7)},
-                                {"profile", box % 3 ? "frota" : "locadora"},
-                                {"block_before", QString(64, 'a')},
-                                {"block_after", QString(64, 'b')},
-                                {"actions", QJsonArray{"update", "config"}},
-                                {"result", results[(box + second) % 8]},
-                                {"duration_s", 41.5}};
+        const QJsonObject visit{
+            {"time",
+             start_.addMSecs(qint64(double(second) * msApart_)).toString(Qt::ISODateWithMs)},
+            {"tool_version", "2.36"},
+            {"port", "ttyUSB0"},
+            {"identifier", boxIdentifier(box)},
+            {"hardware_type", 3},
+            {"firmware_before", "2.30"},
+            {"firmware_after", QString("2.3%1").arg(box % 7)},
+            {"profile", box % 3 ? "frota" : "locadora"},
+            {"block_before", QString(64, 'a')},
+            {"block_after", QString(64, 'b')},
+            {"actions", QJsonArray{"update", "config"}},
+            {"result", results[(box + second) % 8]},
+            {"duration_s", 41.5}};
         const QByteArray line =
             buildJournalLine(visit, {QUuid::createUuid().toString(QUuid::WithoutBraces), journal_,
                                      seq_++, prev_, station_, "-03:00"});
@@ -82,6 +88,8 @@ class SyntheticJournal {
     }
 
   private:
+    static inline QDateTime start_;
+    static inline double msApart_ = 1000;
     QString station_, journal_, prev_;
     qint64 seq_ = 1;
 };
@@ -133,6 +141,7 @@ class Server {
         process_.waitForFinished(20000);
     }
     bool ok() const { return port_ > 0; }
+    int port() const { return port_; }
     httplib::Client client() const {
         httplib::Client c("127.0.0.1", port_);
         c.set_read_timeout(300);
@@ -227,6 +236,28 @@ void wholeCsv(const Server& server) {
         rows, s, rows / s, idle / 1024, peak / 1024, (peak - idle) / 1024);
 }
 
+// A page's bytes as the server sends them.
+void pageBytes(const Server& server, const std::string& path) {
+    httplib::Client client = server.client();
+    const auto res = client.Get(path.c_str());
+    std::printf("bytes of %-40s %8zu (status %d)\n", path.substr(0, 40).c_str(),
+                res ? res->body.size() : 0, res ? res->status : 0);
+}
+
+// The time to the largest paint of each page, measured by headless Chromium.
+void largestPaint(const Server& server, const QStringList& paths) {
+    std::fflush(stdout);
+    QProcess paint;
+    paint.setProcessChannelMode(QProcess::ForwardedChannels);
+    paint.start("/usr/bin/python3", QStringList{VEK_BENCH_PAGE_PAINT,
+                                                QString("http://127.0.0.1:%1").arg(server.port())} +
+                                        paths);
+    if (!paint.waitForFinished(600000) || paint.exitCode() != 0)
+        std::printf(
+            "largest paint not measured (chromium, chromium-driver and python3-selenium "
+            "installed?)\n");
+}
+
 Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -268,6 +299,7 @@ int main(int argc, char** argv) {
     std::printf("vekhistory on %s\n", o.postgres                               ? "PostgreSQL"
                                       : HistoryStore::isPostgresLocation(o.db) ? "PostgreSQL"
                                                                                : "SQLite");
+    SyntheticJournal::spread(o.visits);
     fillThroughImport(o);
     const Server server(o.db);
     if (!server.ok()) {
@@ -288,6 +320,25 @@ int main(int argc, char** argv) {
               [] { return std::string("/api/v1/boxes?firmware=2.33"); });
     latencies("the station list", server, std::max(10, o.samples / 10),
               [] { return std::string("/api/v1/stations"); });
+    const std::string someBox = SyntheticJournal::boxIdentifier(random()).toStdString();
+    latencies("page: overview", server, o.samples / 4, [] { return std::string("/"); });
+    latencies("page: boxes, failed, by a piece", server, o.samples, [&] {
+        return "/caixas?result=failed&q=" +
+               SyntheticJournal::boxIdentifier(random()).left(6).toStdString();
+    });
+    latencies("page: boxes, by firmware", server, o.samples,
+              [] { return std::string("/caixas?firmware=2.33"); });
+    latencies("page: a box", server, o.samples, [&] {
+        return "/caixa?id=" + SyntheticJournal::boxIdentifier(random()).toStdString();
+    });
+    latencies("page: stations", server, std::max(10, o.samples / 10),
+              [] { return std::string("/estacoes"); });
+    const std::string boxPage = "/caixa?id=" + someBox;
+    for (const std::string& path : {std::string("/"), std::string("/caixas?firmware=2.33"), boxPage,
+                                    std::string("/estacoes")})
+        pageBytes(server, path);
+    largestPaint(server,
+                 {"/", "/caixas?firmware=2.33", QString::fromStdString(boxPage), "/estacoes"});
     wholeCsv(server);
     return 0;
 }

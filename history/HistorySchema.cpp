@@ -66,6 +66,18 @@ QStringList firstSchema(bool postgres) {
     return statements;
 }
 
+// Visits counted by the UTC hour they began, the day it was at their station, result and reason,
+// kept with every insert so that the fleet's overview never scans the visits; and the backlog
+// each station last told.
+QStringList fleetSummaries() {
+    return {
+        "CREATE TABLE visit_counts (hour TEXT NOT NULL, day TEXT NOT NULL, result TEXT NOT NULL,"
+        " reason TEXT NOT NULL, visits BIGINT NOT NULL, PRIMARY KEY (hour, day, result, reason))",
+        "CREATE TABLE station_backlogs (station TEXT PRIMARY KEY, backlog BIGINT NOT NULL,"
+        " reported_at TEXT NOT NULL)",
+    };
+}
+
 }  // namespace
 
 QStringList migrationStatements(int from, bool postgres) {
@@ -75,6 +87,8 @@ QStringList migrationStatements(int from, bool postgres) {
         case 1:
             // The seq a journal's chain is known intact through, from 1.
             return {"ALTER TABLE journals ADD COLUMN checked_seq BIGINT NOT NULL DEFAULT 0"};
+        case 2:
+            return fleetSummaries();
         default:
             return {};
     }

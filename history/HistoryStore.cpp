@@ -90,8 +90,21 @@ void addPageKey(Where& where, const PageKey& after, const QString& timeColumn,
 
 }  // namespace
 
+HistoryStore::CountKey HistoryStore::countKey(const JournalLine& line) {
+    // The day at the station: a visit at 22:00 in Recife is that day's, not the next UTC one's.
+    static const QRegularExpression offset("^([+-])(\\d\\d):(\\d\\d)$");
+    QDateTime atStation = QDateTime::fromString(line.time, Qt::ISODateWithMs);
+    if (const auto match = offset.match(line.chain.utcOffset); match.hasMatch())
+        atStation = atStation.addSecs((match.captured(1) == "-" ? -60 : 60) *
+                                      (match.captured(2).toInt() * 60 + match.captured(3).toInt()));
+    const bool failure = line.result == "failed" || line.result == "interrupted";
+    return {line.time.left(13), atStation.toString("yyyy-MM-dd"), line.result,
+            failure ? line.fields.value("reason").toString() : QString("")};
+}
+
 void HistoryStore::BatchSummary::add(const JournalLine& line, const QString& station,
                                      const QString& receivedAt) {
+    ++counts[countKey(line)];
     if (!line.identifier.isEmpty()) {
         const auto [box, added] = boxes.try_emplace(identifierKey(line.identifier), &line, station);
         if (!added && std::pair(line.time, line.chain.visit) >
@@ -257,6 +270,8 @@ void HistoryStore::migrate() {
         for (int version = found; version < kSchemaVersion; ++version) {
             for (const QString& statement : migrationStatements(version, postgres_))
                 exec(statement);
+            if (version == 2)
+                countStoredVisits();
             QSqlQuery query = prepare("UPDATE schema_version SET version = ?");
             query.addBindValue(version + 1);
             run(query);
@@ -378,6 +393,7 @@ void HistoryStore::updateSummaries(const BatchSummary& stored, const QString& re
             uncheck.addBindValue(value);
         run(uncheck);
     }
+    addVisitCounts(stored.counts);
     QSqlQuery station = prepare(
         "INSERT INTO stations (station, last_received, last_visit, least_lag_ms)"
         " VALUES (?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET"
@@ -390,6 +406,119 @@ void HistoryStore::updateSummaries(const BatchSummary& stored, const QString& re
             station.addBindValue(value);
         run(station);
     }
+}
+
+void HistoryStore::addVisitCounts(const std::map<CountKey, qint64>& counts) {
+    QSqlQuery count = prepare(
+        "INSERT INTO visit_counts (hour, day, result, reason, visits) VALUES (?, ?, ?, ?, ?)"
+        " ON CONFLICT (hour, day, result, reason) DO UPDATE SET"
+        " visits = visit_counts.visits + excluded.visits");
+    for (const auto& [key, visits] : counts) {
+        for (const QVariant& value :
+             {text(key.hour), text(key.day), text(key.result), text(key.reason), QVariant(visits)})
+            count.addBindValue(value);
+        run(count);
+    }
+}
+
+// The visits stored before the counts were kept, counted once when the schema gains them.
+void HistoryStore::countStoredVisits() {
+    QString after = "";
+    for (int rows = kVerifyPage; rows == kVerifyPage;) {
+        QSqlQuery page =
+            prepare("SELECT visit, line FROM visits WHERE visit > ? ORDER BY visit LIMIT ?");
+        page.addBindValue(after);
+        page.addBindValue(kVerifyPage);
+        run(page);
+        std::map<CountKey, qint64> counts;
+        for (rows = 0; page.next(); ++rows) {
+            after = page.value(0).toString();
+            const ParsedLine parsed = parseJournalLine(page.value(1).toByteArray());
+            if (parsed.ok())
+                ++counts[countKey(parsed.line)];
+        }
+        page.finish();
+        addVisitCounts(counts);
+    }
+}
+
+FleetState HistoryStore::fleetState() {
+    QSqlQuery query = prepare(
+        "SELECT firmware, profile, result, COUNT(*) FROM boxes GROUP BY firmware, profile, result");
+    run(query);
+    FleetState fleet;
+    while (query.next()) {
+        const qint64 boxes = query.value(3).toLongLong();
+        fleet.boxes += boxes;
+        fleet.firmware[query.value(0).toString()] += boxes;
+        fleet.profiles[query.value(1).toString()] += boxes;
+        fleet.lastResults[query.value(2).toString()] += boxes;
+    }
+    return fleet;
+}
+
+VisitWindow HistoryStore::visitsSince(const QString& hourUtc) {
+    QSqlQuery query = prepare(
+        "SELECT COALESCE(SUM(visits), 0),"
+        " COALESCE(SUM(CASE WHEN result = 'failed' THEN visits ELSE 0 END), 0)"
+        " FROM visit_counts WHERE hour >= ?");
+    query.addBindValue(hourUtc);
+    run(query);
+    query.next();
+    return {query.value(0).toLongLong(), query.value(1).toLongLong()};
+}
+
+std::vector<DayCount> HistoryStore::visitsByDay(const QString& firstDay) {
+    // A station's day starts at most 14 hours from the UTC one: the hour bounds the range read.
+    const QString firstHour =
+        QDateTime(QDate::fromString(firstDay, Qt::ISODate), QTime(0, 0), Qt::UTC)
+            .addSecs(-14 * 3600)
+            .toString("yyyy-MM-ddTHH");
+    QSqlQuery query = prepare(
+        "SELECT day, result, SUM(visits) FROM visit_counts WHERE hour >= ? AND day >= ?"
+        " GROUP BY day, result ORDER BY day, result");
+    query.addBindValue(firstHour);
+    query.addBindValue(firstDay);
+    run(query);
+    std::vector<DayCount> days;
+    while (query.next())
+        days.push_back(
+            {query.value(0).toString(), query.value(1).toString(), query.value(2).toLongLong()});
+    return days;
+}
+
+std::vector<ReasonCount> HistoryStore::failuresByReason(const QString& hourUtc) {
+    QSqlQuery query = prepare(
+        "SELECT result, reason, SUM(visits) AS n FROM visit_counts WHERE hour >= ?"
+        " AND result IN ('failed', 'interrupted') GROUP BY result, reason"
+        " ORDER BY n DESC, result, reason");
+    query.addBindValue(hourUtc);
+    run(query);
+    std::vector<ReasonCount> reasons;
+    while (query.next())
+        reasons.push_back(
+            {query.value(0).toString(), query.value(1).toString(), query.value(2).toLongLong()});
+    return reasons;
+}
+
+void HistoryStore::recordBacklog(const QString& station, qint64 lines) {
+    QSqlQuery query = prepare(
+        "INSERT INTO station_backlogs (station, backlog, reported_at) VALUES (?, ?, ?)"
+        " ON CONFLICT (station) DO UPDATE SET backlog = excluded.backlog,"
+        " reported_at = excluded.reported_at");
+    for (const QVariant& value : {text(station), QVariant(lines), QVariant(nowUtc())})
+        query.addBindValue(value);
+    run(query);
+}
+
+std::map<QString, StationBacklog> HistoryStore::backlogs() {
+    QSqlQuery query = prepare("SELECT station, backlog, reported_at FROM station_backlogs");
+    run(query);
+    std::map<QString, StationBacklog> result;
+    while (query.next())
+        result[query.value(0).toString()] = {query.value(1).toLongLong(),
+                                             query.value(2).toString()};
+    return result;
 }
 
 std::vector<BoxState> HistoryStore::boxes(const HistoryFilter& filter, const PageKey& after,
@@ -653,7 +782,10 @@ void HistoryStore::grantServerRole(const QString& role) {
     try {
         exec("GRANT SELECT, INSERT ON visits, conflicts TO " + quoted);
         exec("REVOKE UPDATE, DELETE, TRUNCATE ON visits, conflicts FROM " + quoted);
-        exec("GRANT SELECT, INSERT, UPDATE ON boxes, journals, stations TO " + quoted);
+        exec(
+            "GRANT SELECT, INSERT, UPDATE ON boxes, journals, stations, visit_counts,"
+            " station_backlogs TO " +
+            quoted);
         exec("GRANT SELECT ON tokens, schema_version TO " + quoted);
         commit();
     } catch (...) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "history/JournalLine.h"
@@ -21,7 +22,7 @@ class StoreError : public std::runtime_error {
 };
 
 // The schema this program reads and writes; a database made by a newer program is refused.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 enum class IngestOutcome { Stored, Duplicate, Conflict };
 const char* outcomeName(IngestOutcome outcome);
@@ -79,6 +80,33 @@ struct VerifyReport {
     std::vector<JournalState> brokenJournals;  // with gaps or breaks
 };
 
+// What each box's latest visit holds, counted over the whole fleet.
+struct FleetState {
+    qint64 boxes = 0;
+    std::map<QString, qint64> firmware, profiles, lastResults;
+};
+
+// Visits that began from a whole UTC hour on.
+struct VisitWindow {
+    qint64 visits = 0, failed = 0;
+};
+
+struct DayCount {
+    QString day;  // as it was at the visit's station
+    QString result;
+    qint64 visits = 0;
+};
+
+struct ReasonCount {
+    QString result, reason;
+    qint64 visits = 0;
+};
+
+struct StationBacklog {
+    qint64 lines = 0;
+    QString reportedAt;
+};
+
 struct TokenEntry {
     QByteArray hash;  // SHA-256 of the token
     QString role, name;
@@ -113,6 +141,17 @@ class HistoryStore {
     std::vector<StoredVisit> visits(const HistoryFilter& filter, const PageKey& after, int limit,
                                     bool chronological);
     std::vector<StationState> stations();
+    FleetState fleetState();
+    // hourUtc: "yyyy-MM-ddTHH", the first hour counted.
+    VisitWindow visitsSince(const QString& hourUtc);
+    // Days from firstDay ("yyyy-MM-dd") on, by result.
+    std::vector<DayCount> visitsByDay(const QString& firstDay);
+    // Failed and interrupted visits from hourUtc on, most frequent first.
+    std::vector<ReasonCount> failuresByReason(const QString& hourUtc);
+    // The lines a station said it still had to send, after the request that told it.
+    void recordBacklog(const QString& station, qint64 lines);
+    std::map<QString, StationBacklog> backlogs();
+
     // The other lines that came with a stored visit's identifier, for the audit.
     std::vector<QByteArray> conflicts(const QString& visit);
     // Re-hashes every stored line against its columns and checks every journal's chain; lines
@@ -143,6 +182,7 @@ class HistoryStore {
     JournalState journalState(const QString& journal, ChainCheck check);
     void followChain(JournalState& state, qint64 from);
     void rememberCheckedPrefix(const JournalState& state, qint64 checked);
+    void countStoredVisits();
 
     // What a batch's stored lines change in the per-box, per-journal and per-station tables.
     struct BoxSeen {
@@ -157,7 +197,16 @@ class HistoryStore {
         QString lastVisit;
         qint64 leastLagMs;
     };
+    struct CountKey {
+        QString hour, day, result, reason;
+        bool operator<(const CountKey& other) const {
+            return std::tie(hour, day, result, reason) <
+                   std::tie(other.hour, other.day, other.result, other.reason);
+        }
+    };
+    static CountKey countKey(const JournalLine& line);
     struct BatchSummary {
+        std::map<CountKey, qint64> counts;
         std::map<QString, BoxSeen> boxes;  // by identifier key
         std::map<QString, JournalSeen> journals;
         std::map<QString, StationSeen> stations;
@@ -166,6 +215,7 @@ class HistoryStore {
     IngestOutcome insertVisit(const JournalLine& line, const QString& station,
                               const QString& receivedAt);
     void updateSummaries(const BatchSummary& stored, const QString& receivedAt);
+    void addVisitCounts(const std::map<CountKey, qint64>& counts);
 
     QString connectionName_;
     QSqlDatabase db_;

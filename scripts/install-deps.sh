@@ -3,9 +3,10 @@
 # Names given are installed as well; after --only, just those (the Windows build's scripts).
 # fonts-dejavu-extra holds the condensed face the window is laid out for; a minimal Debian 12 has
 # only the wider DejaVu Sans, in which captions are clipped. The history server's tests start a
-# PostgreSQL of their own from the postgresql package's programs. qemu-system-x86,
-# linux-image-amd64 and busybox-static make the virtual machine in which the usbvm tests reach the
-# box through the kernel's own USB serial driver (scripts/usbvm/).
+# PostgreSQL of their own from the postgresql package's programs; the fleet pages are tested in
+# Debian's headless Chromium, driven by Selenium. qemu-system-x86, linux-image-amd64 and
+# busybox-static make the virtual machine in which the usbvm tests reach the box through the
+# kernel's own USB serial driver (scripts/usbvm/).
 set -euo pipefail
 if [ "${1:-}" = --only ]; then
     shift
@@ -14,6 +15,7 @@ else
     packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev googletest libgtest-dev libgmock-dev
               fonts-dejavu-extra clang-format xvfb xauth x11-utils xdotool python3
               pkg-config libqt6sql6-sqlite libqt6sql6-psql libcpp-httplib-dev libssl-dev postgresql
+              chromium chromium-driver python3-selenium iproute2
               qemu-system-x86 linux-image-amd64 busybox-static "$@")
 fi
 missing=()

@@ -2,18 +2,19 @@
 
 #include <httplib.h>
 
-#include <QDate>
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <iostream>
 
 #include "history/HistoryStore.h"
+#include "server/Access.h"
+#include "server/ApiForms.h"
 #include "server/ThreadStore.h"
-#include "server/Tokens.h"
 #include "server/VisitCsv.h"
 #include "server/WorkerPool.h"
+#include "server/pages/FleetPages.h"
 
 namespace vek::history {
 
@@ -25,19 +26,6 @@ constexpr time_t kWriteTimeoutSeconds = 10;
 constexpr time_t kKeepAliveSeconds = 5;
 constexpr std::size_t kKeepAliveRequests = 100;
 
-enum class Access { Post, Read, Anyone };
-
-struct Caller {
-    QString role;  // empty when the server is open
-    QString name;
-};
-
-// A request that cannot be answered, with its status and reason.
-struct Refusal {
-    int status;
-    QString reason, message;
-};
-
 void sendJson(httplib::Response& res, const QJsonObject& body, int status = 200) {
     res.status = status;
     res.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(),
@@ -46,67 +34,6 @@ void sendJson(httplib::Response& res, const QJsonObject& body, int status = 200)
 
 void sendRefusal(httplib::Response& res, const Refusal& refusal) {
     sendJson(res, {{"error", refusal.reason}, {"message", refusal.message}}, refusal.status);
-}
-
-QString param(const httplib::Request& req, const char* name) {
-    return QString::fromStdString(req.get_param_value(name));
-}
-
-// A date is the whole day; a time needs its offset. Empty when the text is neither.
-QString utcBound(const QString& text, bool until) {
-    const QDate day = QDate::fromString(text, Qt::ISODate);
-    if (day.isValid() && text.size() == 10)
-        return QDateTime(until ? day.addDays(1) : day, QTime(0, 0), Qt::UTC)
-            .toString("yyyy-MM-ddTHH:mm:ss.zzz'Z'");
-    const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
-    if (!time.isValid() || time.timeSpec() == Qt::LocalTime)
-        return {};
-    return time.toUTC().toString("yyyy-MM-ddTHH:mm:ss.zzz'Z'");
-}
-
-HistoryFilter filterOf(const httplib::Request& req) {
-    HistoryFilter f;
-    f.search = param(req, "q");
-    f.identifier = param(req, "identifier");
-    f.firmware = param(req, "firmware");
-    f.profile = param(req, "profile");
-    f.result = param(req, "result");
-    f.station = param(req, "station");
-    for (const auto& [name, bound, until] :
-         {std::tuple{"since", &f.since, false}, std::tuple{"until", &f.until, true}}) {
-        const QString text = param(req, name);
-        if (text.isEmpty())
-            continue;
-        *bound = utcBound(text, until);
-        if (bound->isEmpty())
-            throw Refusal{
-                400, "invalid_parameter",
-                QString("%1 deve ser uma data (2024-05-31) ou data e hora com fuso").arg(name)};
-    }
-    return f;
-}
-
-struct Page {
-    PageKey after;
-    int limit = kDefaultPageSize;
-};
-
-Page pageOf(const httplib::Request& req) {
-    Page page;
-    if (req.has_param("after")) {
-        const auto key = PageKey::fromToken(param(req, "after"));
-        if (!key)
-            throw Refusal{400, "invalid_parameter", "after não é um marcador de página válido"};
-        page.after = *key;
-    }
-    if (req.has_param("limit")) {
-        bool ok = false;
-        page.limit = param(req, "limit").toInt(&ok);
-        if (!ok || page.limit < 1 || page.limit > kMaxPageSize)
-            throw Refusal{400, "invalid_parameter",
-                          QString("limit deve ir de 1 a %1").arg(kMaxPageSize)};
-    }
-    return page;
 }
 
 QJsonValue nextToken(const PageKey& last, std::size_t rows, int limit) {
@@ -120,13 +47,6 @@ QJsonObject visitJson(const StoredVisit& visit) {
     return line;
 }
 
-QJsonObject boxJson(const BoxState& box) {
-    return {{"identifier", box.identifier}, {"last_time", box.lastTime},
-            {"last_visit", box.lastVisit},  {"station", box.station},
-            {"firmware", box.firmware},     {"profile", box.profile},
-            {"result", box.result}};
-}
-
 QJsonObject journalJson(const JournalState& journal) {
     QJsonArray missing, breaks;
     for (const SeqRange& range : journal.missing)
@@ -137,56 +57,8 @@ QJsonObject journalJson(const JournalState& journal) {
             {"intact", journal.intact()}, {"missing", missing},          {"breaks", breaks}};
 }
 
-Caller authenticate(const httplib::Request& req, Access access, bool open) {
-    const std::vector<TokenEntry> known = threadStore().tokens();
-    if (known.empty()) {
-        if (open)
-            return {};
-        throw Refusal{401, "unauthorized", "nenhum token cadastrado no servidor"};
-    }
-    const std::string header = req.get_header_value("Authorization");
-    const std::string scheme = "Bearer ";
-    const auto entry =
-        header.rfind(scheme, 0) == 0
-            ? matchToken(known, QByteArray::fromStdString(header.substr(scheme.size())))
-            : std::nullopt;
-    if (!entry)
-        throw Refusal{401, "unauthorized", "token ausente ou desconhecido"};
-    const bool allowed = access == Access::Anyone ||
-                         (access == Access::Post && entry->role == "station") ||
-                         (access == Access::Read && entry->role == "reader");
-    if (!allowed)
-        throw Refusal{403, "forbidden",
-                      access == Access::Post ? "só um token de estação envia visitas"
-                                             : "só um token de leitura consulta o histórico"};
-    return {entry->role, entry->name};
-}
-
-using Route = std::function<void(const httplib::Request&, httplib::Response&, const Caller&)>;
-
-// Every route: its access checked first, a refusal answered with its status. A connection the
-// database dropped (it restarted) is opened again and the request tried once more, which is
-// safe since storing a line twice stores it once; a database still away is answered 503.
 httplib::Server::Handler guarded(Access access, bool open, Route route) {
-    return [access, open, route](const httplib::Request& req, httplib::Response& res) {
-        for (int attempt = 1;; ++attempt) {
-            try {
-                route(req, res, authenticate(req, access, open));
-                return;
-            } catch (const Refusal& refusal) {
-                sendRefusal(res, refusal);
-                return;
-            } catch (const StoreError& error) {
-                closeThreadStore();
-                if (attempt == 2) {
-                    std::cerr << "vekhistory: " << error.what() << std::endl;
-                    sendRefusal(res,
-                                {503, "database_unavailable", "o banco de dados não respondeu"});
-                    return;
-                }
-            }
-        }
-    };
+    return guardedRoute(access, open, std::move(route), sendRefusal);
 }
 
 // The refusal of a line that cannot be stored, or an empty object when it can.
@@ -206,6 +78,16 @@ QJsonObject refusalOf(const ParsedLine& parsed, const Caller& caller) {
                 {"reason", "forged_station"},
                 {"message", "a linha é de outra estação que não a do token"}};
     return {};
+}
+
+// What a station still has to send once this request is answered: the lines it told as unsent
+// (X-Vek-Backlog) less those the request carries.
+void keepBacklog(const httplib::Request& req, const QString& station, std::size_t lines) {
+    bool told = false;
+    const qint64 unsent =
+        QString::fromStdString(req.get_header_value("X-Vek-Backlog")).toLongLong(&told);
+    if (told && unsent >= 0 && !station.isEmpty())
+        threadStore().recordBacklog(station, std::max<qint64>(0, unsent - qint64(lines)));
 }
 
 void postVisits(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
@@ -246,6 +128,10 @@ void postVisits(const httplib::Request& req, httplib::Response& res, const Calle
     const std::vector<IngestOutcome> outcomes = threadStore().ingest(batch);
     for (std::size_t i = 0; i < outcomes.size(); ++i)
         answers[acceptedAnswers[i]].insert("result", outcomeName(outcomes[i]));
+    keepBacklog(req,
+                caller.name.isEmpty() && !accepted.empty() ? accepted.front().line.chain.station
+                                                           : caller.name,
+                answers.size());
 
     QJsonObject counts{{"stored", 0}, {"duplicate", 0}, {"conflict", 0}, {"refused", 0}};
     QJsonArray results;
@@ -404,6 +290,7 @@ void HistoryServer::addRoutes() {
     http_->Get(R"(/api/v1/boxes/([^/]+))", guarded(Access::Read, open, getBoxTimeline));
     http_->Get("/api/v1/visits", guarded(Access::Read, open, getVisits));
     http_->Get("/api/v1/stations", guarded(Access::Read, open, getStations));
+    addFleetPages(*http_, open);
     http_->Get("/healthz", [](const httplib::Request&, httplib::Response& res) {
         try {
             threadStore().tokens();
