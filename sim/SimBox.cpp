@@ -31,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kQuietAfterToolFrame = 1000ms;  // no status while a transfer or read runs
+constexpr auto kStatusAfterAck = 10ms;         // a restarted box's first status, at the soonest
 constexpr auto kPartialFrameLimit = 200ms;     // the tool writes whole frames: a late rest is noise
 constexpr auto kProbeInterval = 50ms;          // connection checks without an inotify watch
 constexpr std::size_t kReadChunk = 4096;
@@ -322,8 +323,10 @@ void SimBox::Impl::handleFrames(SimClock::time_point now) {
         }
         if (outcome.firmwareTaken) {
             const std::lock_guard lock(mu);
+            // Never on the closing Ack's heels, where the tool would read both as one event.
             newFirmwareReportAt =
-                now + std::chrono::milliseconds(responder.model().newFirmwarePauseMs);
+                now + std::max(kStatusAfterAck,
+                               std::chrono::milliseconds(responder.model().newFirmwarePauseMs));
             nextStatus = std::min(nextStatus, *newFirmwareReportAt);
         }
         if (!outcome.event.empty())
