@@ -13,6 +13,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/Files.h"
+#include "history/CsvField.h"
 #include "history/JournalLine.h"
 
 namespace vek {
@@ -25,19 +26,6 @@ QString text(const std::string& s) {
 
 std::string textOf(const QJsonObject& o, const char* key) {
     return o.value(key).toString().toStdString();
-}
-
-std::string csvField(const std::string& value) {
-    if (value.find_first_of(",\"\n") == std::string::npos)
-        return value;
-    std::string quoted = "\"";
-    for (const char c : value) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
 }
 
 [[noreturn]] void fileFailure(const std::string& path, const std::system_error& error) {
@@ -222,7 +210,7 @@ std::string lastVisitsCsv(const RecordSummary& summary) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i > 0)
                 csv += ',';
-            csv += csvField(fields[i]);
+            csv += history::csvField(fields[i]);
         }
         csv += "\n";
     }
