@@ -56,7 +56,7 @@ TEST(Vekctl, InfoTellsEachKindOfBoxWithItsExitCode) {
         const char* decision;
         int exitCode;
     } kinds[] = {
-        {{3, 0, 2, 36}, 1, "up_to_date", 0},  {{4, 0, 2, 30}, 1, "upload_due", 0},
+        {{3, 0, 2, 36}, 1, "up_to_date", 0},   {{4, 0, 2, 30}, 1, "upload_due", 0},
         {{2, 0, 1, 0}, 1, "discontinued", 10}, {{5, 0, 1, 0}, 1, "unknown_hardware", 10},
         {{3, 0, 2, 36}, 0, nullptr, 7},
     };
