@@ -41,8 +41,9 @@ struct StationFigures {
     bool ok = false;
     std::string failure;
     int boxes = 0;
-    double wallS = 0;  // from the spawn to the exit
-    double cpuS = 0;   // the program's own, user and system
+    double wallS = 0;      // from the spawn to the exit
+    double cpuS = 0;       // the program's own, user and system
+    double boxesCpuS = 0;  // the simulated boxes', in the benchmark's own process, meanwhile
 };
 // With a journal, and with syncUrl also --sync to that history server; each box pauses
 // pauseMs before it reports its new firmware.
