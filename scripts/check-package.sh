@@ -87,11 +87,13 @@ if [ -x "$scratch/usr/bin/vekctl" ] && [ -f /usr/share/bash-completion/bash_comp
             . "$1"; shift; COMP_WORDS=(vekctl "$@"); COMP_CWORD=$(($# + 0)); COMP_LINE="vekctl $*"
             COMP_POINT=${#COMP_LINE}; _vekctl; printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" "$@"
     }
-    completed config set -- | grep -qx -- --allow-old-firmware || fail "completion: config set"
-    ! completed config set -- | grep -qx -- --probe || fail "completion: --probe for config set"
-    completed list -- | grep -qx -- --probe || fail "completion: list --probe"
-    completed provision --wa | grep -qx -- --watch || fail "completion: provision --watch"
-    completed conf | grep -qx config || fail "completion: commands"
+    # Read whole before grep looks, which stops at the first match (pipefail would see SIGPIPE).
+    offered=$(completed config set --)
+    grep -qx -- --allow-old-firmware <<<"$offered" || fail "completion: config set"
+    ! grep -qx -- --probe <<<"$offered" || fail "completion: --probe for config set"
+    grep -qx -- --probe <<<"$(completed list --)" || fail "completion: list --probe"
+    grep -qx -- --watch <<<"$(completed provision --wa)" || fail "completion: provision --watch"
+    grep -qx config <<<"$(completed conf)" || fail "completion: commands"
 fi
 # The history server answers, and its unit is there but enabled by nothing in the package.
 if [ -x "$scratch/usr/bin/vekhistory" ]; then
