@@ -66,6 +66,19 @@ QStringList firstSchema(bool postgres) {
     return statements;
 }
 
+// Boxes found by any piece of their identifier through its trigrams, not by reading them all.
+// SQLite keeps the pieces in a table of their own, filled in the insert's transaction by a
+// trigger; a box's key never changes, so only a new box adds to it.
+QStringList boxPieceIndex(bool postgres) {
+    if (postgres)
+        return {"CREATE EXTENSION IF NOT EXISTS pg_trgm",
+                "CREATE INDEX boxes_by_piece ON boxes USING gin (identifier_key gin_trgm_ops)"};
+    return {"CREATE VIRTUAL TABLE box_pieces USING fts5(identifier_key, tokenize = 'trigram')",
+            "INSERT INTO box_pieces (identifier_key) SELECT identifier_key FROM boxes",
+            "CREATE TRIGGER boxes_pieces AFTER INSERT ON boxes BEGIN"
+            " INSERT INTO box_pieces (identifier_key) VALUES (new.identifier_key); END"};
+}
+
 }  // namespace
 
 QStringList migrationStatements(int from, bool postgres) {
@@ -75,6 +88,8 @@ QStringList migrationStatements(int from, bool postgres) {
         case 1:
             // The seq a journal's chain is known intact through, from 1.
             return {"ALTER TABLE journals ADD COLUMN checked_seq BIGINT NOT NULL DEFAULT 0"};
+        case 2:
+            return boxPieceIndex(postgres);
         default:
             return {};
     }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <numeric>
+#include <set>
 
 #include "history/HistorySchema.h"
 
@@ -39,11 +40,34 @@ QString firmwareHeld(const JournalLine& line) {
     return line.firmwareAfter.isEmpty() ? line.firmwareBefore : line.firmwareAfter;
 }
 
+constexpr char kPieceClause[] = "identifier_key LIKE ? ESCAPE '\\'";
+
 // LIKE sees only what the user typed: its wildcards are escaped.
 QString likePattern(const QString& piece) {
     QString escaped = identifierKey(piece);
     escaped.replace("\\", "\\\\").replace("%", "\\%").replace("_", "\\_");
     return "%" + escaped + "%";
+}
+
+// Rows per multi-row statement: a batch takes a few round trips, not one per line, and the
+// values stay far below either database's limit on bound values.
+constexpr std::size_t kRowsPerStatement = 500;
+
+// How many rows each statement takes: full ones, then powers of two, so that a connection
+// prepares at most a handful of statement shapes whatever the batches' sizes.
+std::vector<std::size_t> statementSizes(std::size_t rows) {
+    std::vector<std::size_t> sizes(rows / kRowsPerStatement, kRowsPerStatement);
+    for (std::size_t size = 256; size > 0; size /= 2)
+        if (rows % kRowsPerStatement & size)
+            sizes.push_back(size);
+    return sizes;
+}
+
+// "(?, ?), (?, ?)" for rows of columns.
+QString placeholders(int columns, std::size_t rows) {
+    QStringList marks(columns, "?");
+    const QString row = "(" + marks.join(", ") + ")";
+    return QStringList(qsizetype(rows), row).join(", ");
 }
 
 // The WHERE clause for a filter over a table whose time and key columns are named; values are
@@ -62,7 +86,7 @@ struct Where {
 Where filterWhere(const HistoryFilter& f, const QString& timeColumn) {
     Where where;
     if (!f.search.isEmpty())
-        where.add("identifier_key LIKE ? ESCAPE '\\'", likePattern(f.search));
+        where.add(kPieceClause, likePattern(f.search));
     if (!f.identifier.isEmpty())
         where.add("identifier_key = ?", identifierKey(f.identifier));
     const std::pair<const char*, const QString*> exact[] = {{"firmware", &f.firmware},
@@ -101,13 +125,7 @@ void HistoryStore::BatchSummary::add(const JournalLine& line, const QString& sta
     if (!line.legacy) {
         JournalSeen& chain = journals[line.chain.journal];
         chain.station = station;
-        ++chain.lines;
-        if (chain.firstSeq == 0 || line.chain.seq < chain.firstSeq)
-            chain.firstSeq = line.chain.seq;
-        if (line.chain.seq > chain.lastSeq) {
-            chain.lastSeq = line.chain.seq;
-            chain.lastHash = line.hash;
-        }
+        chain.lines.push_back(&line);
     }
     // A line sent as soon as it was written arrives about when it ends by the station's clock:
     // the least lag seen is how far behind the server's clock the station's runs.
@@ -195,6 +213,7 @@ HistoryStore::HistoryStore(const QString& location)
 }
 
 HistoryStore::~HistoryStore() {
+    prepared_.clear();
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName_);
@@ -211,6 +230,36 @@ QSqlQuery HistoryStore::prepare(const QString& sql) {
 void HistoryStore::run(QSqlQuery& query) {
     if (!query.exec())
         throw StoreError(("erro no banco de dados: " + query.lastError().text()).toStdString());
+}
+
+QSqlQuery& HistoryStore::prepared(const QString& sql) {
+    const auto found = prepared_.find(sql);
+    if (found != prepared_.end())
+        return found->second;
+    return prepared_.emplace(sql, prepare(sql)).first->second;
+}
+
+void HistoryStore::runWith(QSqlQuery& query, const QVariantList& values) {
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    run(query);
+}
+
+void HistoryStore::runRows(const std::function<QString(std::size_t)>& sqlFor,
+                           const std::vector<QVariantList>& rows,
+                           const std::function<void(const QSqlQuery&)>& onResult) {
+    auto row = rows.begin();
+    for (const std::size_t size : statementSizes(rows.size())) {
+        QSqlQuery& query = prepared(sqlFor(size));
+        QVariantList values;
+        for (const auto end = row + std::ptrdiff_t(size); row != end; ++row)
+            values += *row;
+        runWith(query, values);
+        while (query.next())
+            if (onResult)
+                onResult(query);
+        query.finish();
+    }
 }
 
 void HistoryStore::exec(const QString& sql) {
@@ -281,21 +330,46 @@ std::vector<IngestOutcome> HistoryStore::ingest(const std::vector<LineFrom>& lin
     // stations by key), so that batches stored at once by several servers never dead-lock.
     std::vector<std::size_t> order(lines.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&lines](std::size_t a, std::size_t b) {
+    std::stable_sort(order.begin(), order.end(), [&lines](std::size_t a, std::size_t b) {
         return lines[a].line->chain.visit < lines[b].line->chain.visit;
     });
+    std::vector<Arrival> arrivals;
+    for (const std::size_t i : order) {
+        const JournalLine& line = *lines[i].line;
+        arrivals.push_back(
+            {&line, line.chain.station.isEmpty() ? lines[i].station : line.chain.station});
+    }
     const QString receivedAt = nowUtc();
     std::vector<IngestOutcome> outcomes(lines.size());
     begin();
     try {
+        // The hash each visit of the batch is stored with: by this batch or before it.
+        std::map<QString, QString> storedHash;
+        std::set<QString> storedNow;  // until a line is answered as the one stored
+        for (auto& [visit, hash] : insertVisits(arrivals, receivedAt)) {
+            storedNow.insert(visit);
+            storedHash.emplace(visit, hash);
+        }
+        QStringList storedBefore;
+        for (const Arrival& arrival : arrivals)
+            if (!storedNow.contains(arrival.line->chain.visit))
+                storedBefore << arrival.line->chain.visit;
+        storedHash.merge(storedHashes(storedBefore));
+
         BatchSummary stored;
-        for (const std::size_t i : order) {
-            const JournalLine& line = *lines[i].line;
-            const QString station =
-                line.chain.station.isEmpty() ? lines[i].station : line.chain.station;
-            outcomes[i] = insertVisit(line, station, receivedAt);
-            if (outcomes[i] == IngestOutcome::Stored)
-                stored.add(line, station, receivedAt);
+        for (std::size_t k = 0; k < arrivals.size(); ++k) {
+            const JournalLine& line = *arrivals[k].line;
+            const auto known = storedHash.find(line.chain.visit);
+            IngestOutcome& outcome = outcomes[order[k]];
+            if (known == storedHash.end() || known->second != line.hash) {
+                keepConflict(arrivals[k], receivedAt);
+                outcome = IngestOutcome::Conflict;
+            } else if (storedNow.erase(line.chain.visit) == 1) {
+                stored.add(line, arrivals[k].station, receivedAt);
+                outcome = IngestOutcome::Stored;
+            } else {
+                outcome = IngestOutcome::Duplicate;
+            }
         }
         updateSummaries(stored, receivedAt);
         commit();
@@ -306,95 +380,142 @@ std::vector<IngestOutcome> HistoryStore::ingest(const std::vector<LineFrom>& lin
     }
 }
 
-IngestOutcome HistoryStore::insertVisit(const JournalLine& line, const QString& station,
-                                        const QString& receivedAt) {
-    QSqlQuery insert = prepare(
-        "INSERT INTO visits (visit, journal, seq, prev, line_hash, station, time, identifier,"
-        " identifier_key, firmware, profile, result, received_at, line)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (visit) DO NOTHING");
-    for (const QVariant& value :
-         {text(line.chain.visit), text(line.chain.journal),
-          line.legacy ? QVariant() : QVariant(line.chain.seq), text(line.chain.prev),
-          text(line.hash), text(station), text(line.time), text(line.identifier),
-          text(identifierKey(line.identifier)), text(firmwareHeld(line)), text(line.profile),
-          text(line.result), text(receivedAt), QVariant(line.bytes)})
-        insert.addBindValue(value);
-    run(insert);
-    if (insert.numRowsAffected() == 1)
-        return IngestOutcome::Stored;
-    QSqlQuery known = prepare("SELECT line_hash FROM visits WHERE visit = ?");
-    known.addBindValue(line.chain.visit);
-    run(known);
-    if (known.next() && known.value(0).toString() == line.hash)
-        return IngestOutcome::Duplicate;
-    known.finish();
-    QSqlQuery conflict = prepare(
+std::vector<std::pair<QString, QString>> HistoryStore::insertVisits(
+    const std::vector<Arrival>& arrivals, const QString& receivedAt) {
+    std::vector<QVariantList> rows;
+    for (const auto& [line, station] : arrivals)
+        rows.push_back({text(line->chain.visit), text(line->chain.journal),
+                        line->legacy ? QVariant() : QVariant(line->chain.seq),
+                        text(line->chain.prev), text(line->hash), text(station), text(line->time),
+                        text(line->identifier), text(identifierKey(line->identifier)),
+                        text(firmwareHeld(*line)), text(line->profile), text(line->result),
+                        text(receivedAt), QVariant(line->bytes)});
+    std::vector<std::pair<QString, QString>> inserted;
+    runRows(
+        [](std::size_t n) {
+            return "INSERT INTO visits (visit, journal, seq, prev, line_hash, station, time,"
+                   " identifier, identifier_key, firmware, profile, result, received_at, line)"
+                   " VALUES " +
+                   placeholders(14, n) +
+                   " ON CONFLICT (visit) DO NOTHING RETURNING visit, line_hash";
+        },
+        rows,
+        [&inserted](const QSqlQuery& row) {
+            inserted.emplace_back(row.value(0).toString(), row.value(1).toString());
+        });
+    return inserted;
+}
+
+std::map<QString, QString> HistoryStore::storedHashes(const QStringList& visits) {
+    std::vector<QVariantList> rows;
+    for (const QString& visit : visits)
+        rows.push_back({visit});
+    std::map<QString, QString> hashes;
+    runRows(
+        [](std::size_t n) {
+            return "SELECT visit, line_hash FROM visits WHERE visit IN " + placeholders(int(n), 1);
+        },
+        rows,
+        [&hashes](const QSqlQuery& row) {
+            hashes.emplace(row.value(0).toString(), row.value(1).toString());
+        });
+    return hashes;
+}
+
+void HistoryStore::keepConflict(const Arrival& arrival, const QString& receivedAt) {
+    QSqlQuery& conflict = prepared(
         "INSERT INTO conflicts (visit, line_hash, station, received_at, line)"
         " VALUES (?, ?, ?, ?, ?) ON CONFLICT (visit, line_hash) DO NOTHING");
-    for (const QVariant& value : {text(line.chain.visit), text(line.hash), text(station),
-                                  text(receivedAt), QVariant(line.bytes)})
-        conflict.addBindValue(value);
-    run(conflict);
-    return IngestOutcome::Conflict;
+    runWith(conflict, {text(arrival.line->chain.visit), text(arrival.line->hash),
+                       text(arrival.station), text(receivedAt), QVariant(arrival.line->bytes)});
 }
 
 void HistoryStore::updateSummaries(const BatchSummary& stored, const QString& receivedAt) {
-    QSqlQuery box = prepare(
-        "INSERT INTO boxes (identifier_key, identifier, last_time, last_visit, station,"
-        " firmware, profile, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
-        " last_time = excluded.last_time, last_visit = excluded.last_visit,"
-        " station = excluded.station, firmware = excluded.firmware,"
-        " profile = excluded.profile, result = excluded.result"
-        " WHERE (excluded.last_time, excluded.last_visit) > (boxes.last_time, boxes.last_visit)");
-    for (const auto& [key, latest] : stored.boxes) {
-        const JournalLine& line = *latest.line;
-        for (const QVariant& value :
-             {text(key), text(line.identifier), text(line.time), text(line.chain.visit),
-              text(latest.station), text(firmwareHeld(line)), text(line.profile),
-              text(line.result)})
-            box.addBindValue(value);
-        run(box);
-    }
-    QSqlQuery journal = prepare(
-        "INSERT INTO journals (journal, station, last_seq, last_hash, lines)"
-        " VALUES (?, ?, ?, ?, ?) ON CONFLICT (journal) DO UPDATE SET"
-        " lines = journals.lines + excluded.lines,"
-        " last_hash = CASE WHEN excluded.last_seq > journals.last_seq"
-        " THEN excluded.last_hash ELSE journals.last_hash END,"
-        " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
-        " THEN excluded.last_seq ELSE journals.last_seq END");
-    // A line at or below the seq the chain was checked through (a second line for a seq) has the
-    // check start again below it.
-    QSqlQuery uncheck =
-        prepare("UPDATE journals SET checked_seq = ? WHERE journal = ? AND checked_seq >= ?");
-    for (const auto& [id, chain] : stored.journals) {
-        for (const QVariant& value : {text(id), text(chain.station), QVariant(chain.lastSeq),
-                                      text(chain.lastHash), QVariant(chain.lines)})
-            journal.addBindValue(value);
-        run(journal);
-        for (const QVariant& value :
-             {QVariant(chain.firstSeq - 1), text(id), QVariant(chain.firstSeq)})
-            uncheck.addBindValue(value);
-        run(uncheck);
-    }
-    QSqlQuery station = prepare(
+    updateBoxes(stored.boxes);
+    for (const auto& [journal, seen] : stored.journals)
+        updateJournal(journal, seen);
+    QSqlQuery& station = prepared(
         "INSERT INTO stations (station, last_received, last_visit, least_lag_ms)"
         " VALUES (?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET"
         " last_received = excluded.last_received, last_visit = excluded.last_visit,"
         " least_lag_ms = CASE WHEN excluded.least_lag_ms < stations.least_lag_ms"
         " THEN excluded.least_lag_ms ELSE stations.least_lag_ms END");
-    for (const auto& [name, seen] : stored.stations) {
-        for (const QVariant& value :
-             {text(name), text(receivedAt), text(seen.lastVisit), QVariant(seen.leastLagMs)})
-            station.addBindValue(value);
-        run(station);
+    for (const auto& [name, seen] : stored.stations)
+        runWith(station,
+                {text(name), text(receivedAt), text(seen.lastVisit), QVariant(seen.leastLagMs)});
+}
+
+void HistoryStore::updateBoxes(const std::map<QString, BoxSeen>& boxes) {
+    std::vector<QVariantList> rows;
+    for (const auto& [key, latest] : boxes) {
+        const JournalLine& line = *latest.line;
+        rows.push_back({text(key), text(line.identifier), text(line.time), text(line.chain.visit),
+                        text(latest.station), text(firmwareHeld(line)), text(line.profile),
+                        text(line.result)});
     }
+    runRows(
+        [](std::size_t n) {
+            return "INSERT INTO boxes (identifier_key, identifier, last_time, last_visit, station,"
+                   " firmware, profile, result) VALUES " +
+                   placeholders(8, n) +
+                   " ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
+                   " last_time = excluded.last_time, last_visit = excluded.last_visit,"
+                   " station = excluded.station, firmware = excluded.firmware,"
+                   " profile = excluded.profile, result = excluded.result"
+                   " WHERE (excluded.last_time, excluded.last_visit) >"
+                   " (boxes.last_time, boxes.last_visit)";
+        },
+        rows);
+}
+
+void HistoryStore::updateJournal(const QString& journal, const JournalSeen& seen) {
+    std::vector<const JournalLine*> lines = seen.lines;
+    std::sort(lines.begin(), lines.end(), [](const JournalLine* a, const JournalLine* b) {
+        return a->chain.seq < b->chain.seq;
+    });
+    const JournalLine& first = *lines.front();
+    const JournalLine& last = *lines.back();
+    bool unbroken = true;  // each line the one after the line before, naming it
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        unbroken = unbroken && lines[i]->chain.seq == lines[i - 1]->chain.seq + 1 &&
+                   lines[i]->chain.prev == lines[i - 1]->hash;
+    const bool fromStart = unbroken && first.chain.seq == 1 && first.chain.prev.isEmpty();
+    // Lines that carry on a chain known intact to its end keep it known intact, so that the
+    // station list need not walk it again; a line at or below the seq the chain was checked
+    // through (a second line for a seq) has the check start again below it.
+    QSqlQuery& upsert = prepared(
+        "INSERT INTO journals (journal, station, last_seq, last_hash, lines, checked_seq)"
+        " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (journal) DO UPDATE SET"
+        " lines = journals.lines + excluded.lines,"
+        " last_hash = CASE WHEN excluded.last_seq > journals.last_seq"
+        " THEN excluded.last_hash ELSE journals.last_hash END,"
+        " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
+        " THEN excluded.last_seq ELSE journals.last_seq END,"
+        " checked_seq = CASE WHEN journals.checked_seq = journals.last_seq"
+        " AND journals.lines = journals.last_seq AND journals.last_seq + 1 = ?"
+        " AND journals.last_hash = ? THEN excluded.last_seq"
+        " WHEN journals.checked_seq >= ? THEN ? ELSE journals.checked_seq END");
+    runWith(upsert, {text(journal), text(seen.station), QVariant(last.chain.seq), text(last.hash),
+                     QVariant(qint64(lines.size())), QVariant(fromStart ? last.chain.seq : 0),
+                     QVariant(unbroken ? first.chain.seq : -1), text(first.chain.prev),
+                     QVariant(first.chain.seq), QVariant(first.chain.seq - 1)});
 }
 
 std::vector<BoxState> HistoryStore::boxes(const HistoryFilter& filter, const PageKey& after,
                                           int limit) {
-    Where where = filterWhere(filter, "last_time");
+    HistoryFilter exact = filter;
+    exact.search.clear();
+    Where where = filterWhere(exact, "last_time");
+    // SQLite finds the piece through the boxes' trigrams when it has one (three characters or
+    // more); PostgreSQL's trigram index serves the LIKE itself.
+    const QString piece = identifierKey(filter.search);
+    if (!postgres_ && piece.size() >= 3)
+        where.add(
+            "identifier_key IN (SELECT identifier_key FROM box_pieces"
+            " WHERE box_pieces MATCH ?)",
+            '"' + QString(piece).replace('"', "\"\"") + '"');
+    else if (!piece.isEmpty())
+        where.add(kPieceClause, likePattern(piece));
     addPageKey(where, after, "last_time", "last_visit", false);
     QSqlQuery query = prepare(
         "SELECT identifier, last_time, last_visit, station, firmware, profile, result FROM boxes" +
@@ -430,33 +551,6 @@ std::vector<StoredVisit> HistoryStore::visits(const HistoryFilter& filter, const
         page.push_back({query.value(0).toString(), query.value(1).toString(),
                         query.value(2).toString(), query.value(3).toByteArray()});
     return page;
-}
-
-JournalState HistoryStore::journalState(const QString& journal, ChainCheck check) {
-    JournalState state;
-    QSqlQuery head = prepare(
-        "SELECT station, last_seq, last_hash, lines, checked_seq FROM journals WHERE journal = ?");
-    head.addBindValue(journal);
-    run(head);
-    if (!head.next())
-        return state;
-    state = {journal,
-             head.value(0).toString(),
-             head.value(2).toString(),
-             head.value(1).toLongLong(),
-             head.value(3).toLongLong(),
-             {},
-             {}};
-    const qint64 checked = head.value(4).toLongLong();
-    head.finish();
-    // Nothing came since the whole chain was found intact.
-    if (check == ChainCheck::Tail && checked == state.lastSeq && state.lines == state.lastSeq)
-        return state;
-    const qint64 from = check == ChainCheck::Whole ? 0 : checked;
-    followChain(state, from);
-    if (check == ChainCheck::Tail)
-        rememberCheckedPrefix(state, checked);
-    return state;
 }
 
 void HistoryStore::followChain(JournalState& state, qint64 from) {
@@ -528,28 +622,47 @@ void HistoryStore::rememberCheckedPrefix(const JournalState& state, qint64 check
 
 std::vector<StationState> HistoryStore::stations() {
     std::vector<StationState> result;
+    std::map<QString, std::size_t> byName;
     QSqlQuery query = prepare(
         "SELECT station, last_received, last_visit, least_lag_ms FROM stations ORDER BY station");
     run(query);
-    while (query.next())
+    while (query.next()) {
+        byName[query.value(0).toString()] = result.size();
         result.push_back({query.value(0).toString(),
                           query.value(1).toString(),
                           query.value(2).toString(),
                           -query.value(3).toLongLong(),
                           {}});
-    for (StationState& station : result) {
-        QSqlQuery journals =
-            prepare("SELECT journal FROM journals WHERE station = ? ORDER BY journal");
-        journals.addBindValue(station.station);
-        run(journals);
-        // A PostgreSQL connection streams one query's rows at a time: read them all first.
-        QStringList names;
-        while (journals.next())
-            names << journals.value(0).toString();
-        for (const QString& name : names)
-            station.journals.push_back(journalState(name, ChainCheck::Tail));
+    }
+    // Only the chains not known intact to their end are walked, from where they were.
+    for (auto& [journal, checked] : journalHeads()) {
+        if (checked != journal.lastSeq || journal.lines != journal.lastSeq) {
+            followChain(journal, checked);
+            rememberCheckedPrefix(journal, checked);
+        }
+        if (const auto station = byName.find(journal.station); station != byName.end())
+            result[station->second].journals.push_back(std::move(journal));
     }
     return result;
+}
+
+std::vector<std::pair<JournalState, qint64>> HistoryStore::journalHeads() {
+    QSqlQuery query = prepare(
+        "SELECT journal, station, last_seq, last_hash, lines, checked_seq FROM journals"
+        " ORDER BY journal");
+    run(query);
+    // A PostgreSQL connection streams one query's rows at a time: read them all first.
+    std::vector<std::pair<JournalState, qint64>> heads;
+    while (query.next())
+        heads.emplace_back(JournalState{query.value(0).toString(),
+                                        query.value(1).toString(),
+                                        query.value(3).toString(),
+                                        query.value(2).toLongLong(),
+                                        query.value(4).toLongLong(),
+                                        {},
+                                        {}},
+                           query.value(5).toLongLong());
+    return heads;
 }
 
 std::vector<QByteArray> HistoryStore::conflicts(const QString& visit) {
@@ -599,15 +712,10 @@ VerifyReport HistoryStore::verify() {
         if (rows < kVerifyPage)
             break;
     }
-    QSqlQuery journals = prepare("SELECT journal FROM journals ORDER BY journal");
-    run(journals);
-    QStringList names;
-    while (journals.next())
-        names << journals.value(0).toString();
-    for (const QString& name : names) {
-        JournalState state = journalState(name, ChainCheck::Whole);
-        if (!state.intact())
-            report.brokenJournals.push_back(std::move(state));
+    for (auto& [journal, checked] : journalHeads()) {
+        followChain(journal, 0);
+        if (!journal.intact())
+            report.brokenJournals.push_back(std::move(journal));
     }
     return report;
 }
