@@ -10,6 +10,8 @@
 #include <QUrlQuery>
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <bit>
 #include <numeric>
 #include <set>
 
@@ -49,16 +51,18 @@ QString likePattern(const QString& piece) {
     return "%" + escaped + "%";
 }
 
-// Rows per multi-row statement: a batch takes a few round trips, not one per line, and the
-// values stay far below either database's limit on bound values.
-constexpr std::size_t kRowsPerStatement = 500;
+// Rows per multi-row statement: a batch takes a few round trips to PostgreSQL, not one per
+// line, and the values stay far below its limit on bound values. SQLite has no round trips to
+// save, and the Qt driver binds a statement's values in a time that grows with their square.
+constexpr std::size_t kPostgresRowsPerStatement = 500;
+constexpr std::size_t kSqliteRowsPerStatement = 16;
 
 // How many rows each statement takes: full ones, then powers of two, so that a connection
 // prepares at most a handful of statement shapes whatever the batches' sizes.
-std::vector<std::size_t> statementSizes(std::size_t rows) {
-    std::vector<std::size_t> sizes(rows / kRowsPerStatement, kRowsPerStatement);
-    for (std::size_t size = 256; size > 0; size /= 2)
-        if (rows % kRowsPerStatement & size)
+std::vector<std::size_t> statementSizes(std::size_t rows, std::size_t most) {
+    std::vector<std::size_t> sizes(rows / most, most);
+    for (std::size_t size = std::bit_floor(most - 1); size > 0; size /= 2)
+        if (rows % most & size)
             sizes.push_back(size);
     return sizes;
 }
@@ -208,6 +212,11 @@ HistoryStore::HistoryStore(const QString& location)
         // A stored line is answered as stored only once it is on the disk.
         exec("PRAGMA journal_mode = WAL");
         exec("PRAGMA synchronous = FULL");
+        // Pages that every batch changes (the boxes and their indexes) are copied back into
+        // the database once per 64 MiB of log rather than once per batch or two.
+        exec("PRAGMA wal_autocheckpoint = 16384");
+        // Room for the indexes a batch walks; SQLite's 2 MiB default rereads them from the file.
+        exec("PRAGMA cache_size = -16384");
     }
     migrate();
 }
@@ -249,7 +258,8 @@ void HistoryStore::runRows(const std::function<QString(std::size_t)>& sqlFor,
                            const std::vector<QVariantList>& rows,
                            const std::function<void(const QSqlQuery&)>& onResult) {
     auto row = rows.begin();
-    for (const std::size_t size : statementSizes(rows.size())) {
+    const std::size_t most = postgres_ ? kPostgresRowsPerStatement : kSqliteRowsPerStatement;
+    for (const std::size_t size : statementSizes(rows.size(), most)) {
         QSqlQuery& query = prepared(sqlFor(size));
         QVariantList values;
         for (const auto end = row + std::ptrdiff_t(size); row != end; ++row)
@@ -269,16 +279,31 @@ void HistoryStore::exec(const QString& sql) {
 }
 
 void HistoryStore::begin() {
+    if (postgres_) {
+        exec("BEGIN");
+        return;
+    }
+    // The process's writers queue here, each woken as soon as the one before ends; SQLite's own
+    // wait for its lock sleeps in steps and leaves the database idle between writers.
+    static std::mutex sqliteWriters;
+    writing_ = std::unique_lock(sqliteWriters);
     // SQLite takes the write lock at once, so that a reader's snapshot never has to be upgraded.
-    exec(postgres_ ? "BEGIN" : "BEGIN IMMEDIATE");
+    try {
+        exec("BEGIN IMMEDIATE");
+    } catch (...) {
+        writing_ = {};
+        throw;
+    }
 }
 
 void HistoryStore::commit() {
     exec("COMMIT");
+    writing_ = {};
 }
 
 void HistoryStore::rollback() {
     QSqlQuery(db_).exec("ROLLBACK");
+    writing_ = {};
 }
 
 int HistoryStore::schemaVersion() {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -188,6 +189,7 @@ class HistoryStore {
     QString connectionName_;
     QSqlDatabase db_;
     std::map<QString, QSqlQuery> prepared_;
+    std::unique_lock<std::mutex> writing_;  // SQLite: this process's turn to write
     bool postgres_ = false;
 };
 
