@@ -10,8 +10,8 @@
 #include <QUrlQuery>
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <bit>
+#include <mutex>
 #include <numeric>
 #include <set>
 
