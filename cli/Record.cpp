@@ -210,7 +210,7 @@ std::string lastVisitsCsv(const RecordSummary& summary) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i > 0)
                 csv += ',';
-            csv += history::csvField(fields[i]);
+            history::appendCsvField(csv, fields[i]);
         }
         csv += "\n";
     }

@@ -1,17 +1,24 @@
 #include "history/CsvField.h"
 
+#include <algorithm>
+
 namespace vek::history {
 
-std::string csvField(const std::string& value) {
-    if (value.find_first_of(",\"\r\n") == std::string::npos)
-        return value;
-    std::string quoted = "\"";
+void appendCsvField(std::string& out, std::string_view value) {
+    const bool plain = std::none_of(value.begin(), value.end(), [](char c) {
+        return c == ',' || c == '"' || c == '\r' || c == '\n';
+    });
+    if (plain) {
+        out += value;
+        return;
+    }
+    out += '"';
     for (const char c : value) {
         if (c == '"')
-            quoted += '"';
-        quoted += c;
+            out += '"';
+        out += c;
     }
-    return quoted + '"';
+    out += '"';
 }
 
 }  // namespace vek::history

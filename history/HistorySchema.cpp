@@ -78,6 +78,19 @@ QStringList fleetSummaries() {
     };
 }
 
+// Boxes found by any piece of their identifier through its trigrams, not by reading them all.
+// SQLite keeps the pieces in a table of their own, filled in the insert's transaction by a
+// trigger; a box's key never changes, so only a new box adds to it.
+QStringList boxPieceIndex(bool postgres) {
+    if (postgres)
+        return {"CREATE EXTENSION IF NOT EXISTS pg_trgm",
+                "CREATE INDEX boxes_by_piece ON boxes USING gin (identifier_key gin_trgm_ops)"};
+    return {"CREATE VIRTUAL TABLE box_pieces USING fts5(identifier_key, tokenize = 'trigram')",
+            "INSERT INTO box_pieces (identifier_key) SELECT identifier_key FROM boxes",
+            "CREATE TRIGGER boxes_pieces AFTER INSERT ON boxes BEGIN"
+            " INSERT INTO box_pieces (identifier_key) VALUES (new.identifier_key); END"};
+}
+
 }  // namespace
 
 QStringList migrationStatements(int from, bool postgres) {
@@ -89,6 +102,8 @@ QStringList migrationStatements(int from, bool postgres) {
             return {"ALTER TABLE journals ADD COLUMN checked_seq BIGINT NOT NULL DEFAULT 0"};
         case 2:
             return fleetSummaries();
+        case 3:
+            return boxPieceIndex(postgres);
         default:
             return {};
     }

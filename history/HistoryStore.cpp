@@ -10,7 +10,10 @@
 #include <QUrlQuery>
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <mutex>
 #include <numeric>
+#include <set>
 
 #include "history/HistorySchema.h"
 
@@ -39,11 +42,36 @@ QString firmwareHeld(const JournalLine& line) {
     return line.firmwareAfter.isEmpty() ? line.firmwareBefore : line.firmwareAfter;
 }
 
+constexpr char kPieceClause[] = "identifier_key LIKE ? ESCAPE '\\'";
+
 // LIKE sees only what the user typed: its wildcards are escaped.
 QString likePattern(const QString& piece) {
     QString escaped = identifierKey(piece);
     escaped.replace("\\", "\\\\").replace("%", "\\%").replace("_", "\\_");
     return "%" + escaped + "%";
+}
+
+// Rows per multi-row statement: a batch takes a few round trips to PostgreSQL, not one per
+// line, and the values stay far below its limit on bound values. SQLite has no round trips to
+// save, and the Qt driver binds a statement's values in a time that grows with their square.
+constexpr std::size_t kPostgresRowsPerStatement = 500;
+constexpr std::size_t kSqliteRowsPerStatement = 16;
+
+// How many rows each statement takes: full ones, then powers of two, so that a connection
+// prepares at most a handful of statement shapes whatever the batches' sizes.
+std::vector<std::size_t> statementSizes(std::size_t rows, std::size_t most) {
+    std::vector<std::size_t> sizes(rows / most, most);
+    for (std::size_t size = std::bit_floor(most - 1); size > 0; size /= 2)
+        if (rows % most & size)
+            sizes.push_back(size);
+    return sizes;
+}
+
+// "(?, ?), (?, ?)" for rows of columns.
+QString placeholders(int columns, std::size_t rows) {
+    QStringList marks(columns, "?");
+    const QString row = "(" + marks.join(", ") + ")";
+    return QStringList(qsizetype(rows), row).join(", ");
 }
 
 // The WHERE clause for a filter over a table whose time and key columns are named; values are
@@ -62,7 +90,7 @@ struct Where {
 Where filterWhere(const HistoryFilter& f, const QString& timeColumn) {
     Where where;
     if (!f.search.isEmpty())
-        where.add("identifier_key LIKE ? ESCAPE '\\'", likePattern(f.search));
+        where.add(kPieceClause, likePattern(f.search));
     if (!f.identifier.isEmpty())
         where.add("identifier_key = ?", identifierKey(f.identifier));
     const std::pair<const char*, const QString*> exact[] = {{"firmware", &f.firmware},
@@ -114,13 +142,7 @@ void HistoryStore::BatchSummary::add(const JournalLine& line, const QString& sta
     if (!line.legacy) {
         JournalSeen& chain = journals[line.chain.journal];
         chain.station = station;
-        ++chain.lines;
-        if (chain.firstSeq == 0 || line.chain.seq < chain.firstSeq)
-            chain.firstSeq = line.chain.seq;
-        if (line.chain.seq > chain.lastSeq) {
-            chain.lastSeq = line.chain.seq;
-            chain.lastHash = line.hash;
-        }
+        chain.lines.push_back(&line);
     }
     // A line sent as soon as it was written arrives about when it ends by the station's clock:
     // the least lag seen is how far behind the server's clock the station's runs.
@@ -203,11 +225,17 @@ HistoryStore::HistoryStore(const QString& location)
         // A stored line is answered as stored only once it is on the disk.
         exec("PRAGMA journal_mode = WAL");
         exec("PRAGMA synchronous = FULL");
+        // Pages that every batch changes (the boxes and their indexes) are copied back into
+        // the database once per 64 MiB of log rather than once per batch or two.
+        exec("PRAGMA wal_autocheckpoint = 16384");
+        // Room for the indexes a batch walks; SQLite's 2 MiB default rereads them from the file.
+        exec("PRAGMA cache_size = -16384");
     }
     migrate();
 }
 
 HistoryStore::~HistoryStore() {
+    prepared_.clear();
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName_);
@@ -226,6 +254,37 @@ void HistoryStore::run(QSqlQuery& query) {
         throw StoreError(("erro no banco de dados: " + query.lastError().text()).toStdString());
 }
 
+QSqlQuery& HistoryStore::prepared(const QString& sql) {
+    const auto found = prepared_.find(sql);
+    if (found != prepared_.end())
+        return found->second;
+    return prepared_.emplace(sql, prepare(sql)).first->second;
+}
+
+void HistoryStore::runWith(QSqlQuery& query, const QVariantList& values) {
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    run(query);
+}
+
+void HistoryStore::runRows(const std::function<QString(std::size_t)>& sqlFor,
+                           const std::vector<QVariantList>& rows,
+                           const std::function<void(const QSqlQuery&)>& onResult) {
+    auto row = rows.begin();
+    const std::size_t most = postgres_ ? kPostgresRowsPerStatement : kSqliteRowsPerStatement;
+    for (const std::size_t size : statementSizes(rows.size(), most)) {
+        QSqlQuery& query = prepared(sqlFor(size));
+        QVariantList values;
+        for (const auto end = row + std::ptrdiff_t(size); row != end; ++row)
+            values += *row;
+        runWith(query, values);
+        while (query.next())
+            if (onResult)
+                onResult(query);
+        query.finish();
+    }
+}
+
 void HistoryStore::exec(const QString& sql) {
     QSqlQuery query(db_);
     if (!query.exec(sql))
@@ -233,16 +292,31 @@ void HistoryStore::exec(const QString& sql) {
 }
 
 void HistoryStore::begin() {
+    if (postgres_) {
+        exec("BEGIN");
+        return;
+    }
+    // The process's writers queue here, each woken as soon as the one before ends; SQLite's own
+    // wait for its lock sleeps in steps and leaves the database idle between writers.
+    static std::mutex sqliteWriters;
+    writing_ = std::unique_lock(sqliteWriters);
     // SQLite takes the write lock at once, so that a reader's snapshot never has to be upgraded.
-    exec(postgres_ ? "BEGIN" : "BEGIN IMMEDIATE");
+    try {
+        exec("BEGIN IMMEDIATE");
+    } catch (...) {
+        writing_ = {};
+        throw;
+    }
 }
 
 void HistoryStore::commit() {
     exec("COMMIT");
+    writing_ = {};
 }
 
 void HistoryStore::rollback() {
     QSqlQuery(db_).exec("ROLLBACK");
+    writing_ = {};
 }
 
 int HistoryStore::schemaVersion() {
@@ -296,21 +370,46 @@ std::vector<IngestOutcome> HistoryStore::ingest(const std::vector<LineFrom>& lin
     // stations by key), so that batches stored at once by several servers never dead-lock.
     std::vector<std::size_t> order(lines.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&lines](std::size_t a, std::size_t b) {
+    std::stable_sort(order.begin(), order.end(), [&lines](std::size_t a, std::size_t b) {
         return lines[a].line->chain.visit < lines[b].line->chain.visit;
     });
+    std::vector<Arrival> arrivals;
+    for (const std::size_t i : order) {
+        const JournalLine& line = *lines[i].line;
+        arrivals.push_back(
+            {&line, line.chain.station.isEmpty() ? lines[i].station : line.chain.station});
+    }
     const QString receivedAt = nowUtc();
     std::vector<IngestOutcome> outcomes(lines.size());
     begin();
     try {
+        // The hash each visit of the batch is stored with: by this batch or before it.
+        std::map<QString, QString> storedHash;
+        std::set<QString> storedNow;  // until a line is answered as the one stored
+        for (auto& [visit, hash] : insertVisits(arrivals, receivedAt)) {
+            storedNow.insert(visit);
+            storedHash.emplace(visit, hash);
+        }
+        QStringList storedBefore;
+        for (const Arrival& arrival : arrivals)
+            if (!storedNow.contains(arrival.line->chain.visit))
+                storedBefore << arrival.line->chain.visit;
+        storedHash.merge(storedHashes(storedBefore));
+
         BatchSummary stored;
-        for (const std::size_t i : order) {
-            const JournalLine& line = *lines[i].line;
-            const QString station =
-                line.chain.station.isEmpty() ? lines[i].station : line.chain.station;
-            outcomes[i] = insertVisit(line, station, receivedAt);
-            if (outcomes[i] == IngestOutcome::Stored)
-                stored.add(line, station, receivedAt);
+        for (std::size_t k = 0; k < arrivals.size(); ++k) {
+            const JournalLine& line = *arrivals[k].line;
+            const auto known = storedHash.find(line.chain.visit);
+            IngestOutcome& outcome = outcomes[order[k]];
+            if (known == storedHash.end() || known->second != line.hash) {
+                keepConflict(arrivals[k], receivedAt);
+                outcome = IngestOutcome::Conflict;
+            } else if (storedNow.erase(line.chain.visit) == 1) {
+                stored.add(line, arrivals[k].station, receivedAt);
+                outcome = IngestOutcome::Stored;
+            } else {
+                outcome = IngestOutcome::Duplicate;
+            }
         }
         updateSummaries(stored, receivedAt);
         commit();
@@ -321,91 +420,126 @@ std::vector<IngestOutcome> HistoryStore::ingest(const std::vector<LineFrom>& lin
     }
 }
 
-IngestOutcome HistoryStore::insertVisit(const JournalLine& line, const QString& station,
-                                        const QString& receivedAt) {
-    QSqlQuery insert = prepare(
-        "INSERT INTO visits (visit, journal, seq, prev, line_hash, station, time, identifier,"
-        " identifier_key, firmware, profile, result, received_at, line)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (visit) DO NOTHING");
-    for (const QVariant& value :
-         {text(line.chain.visit), text(line.chain.journal),
-          line.legacy ? QVariant() : QVariant(line.chain.seq), text(line.chain.prev),
-          text(line.hash), text(station), text(line.time), text(line.identifier),
-          text(identifierKey(line.identifier)), text(firmwareHeld(line)), text(line.profile),
-          text(line.result), text(receivedAt), QVariant(line.bytes)})
-        insert.addBindValue(value);
-    run(insert);
-    if (insert.numRowsAffected() == 1)
-        return IngestOutcome::Stored;
-    QSqlQuery known = prepare("SELECT line_hash FROM visits WHERE visit = ?");
-    known.addBindValue(line.chain.visit);
-    run(known);
-    if (known.next() && known.value(0).toString() == line.hash)
-        return IngestOutcome::Duplicate;
-    known.finish();
-    QSqlQuery conflict = prepare(
+std::vector<std::pair<QString, QString>> HistoryStore::insertVisits(
+    const std::vector<Arrival>& arrivals, const QString& receivedAt) {
+    std::vector<QVariantList> rows;
+    for (const auto& [line, station] : arrivals)
+        rows.push_back({text(line->chain.visit), text(line->chain.journal),
+                        line->legacy ? QVariant() : QVariant(line->chain.seq),
+                        text(line->chain.prev), text(line->hash), text(station), text(line->time),
+                        text(line->identifier), text(identifierKey(line->identifier)),
+                        text(firmwareHeld(*line)), text(line->profile), text(line->result),
+                        text(receivedAt), QVariant(line->bytes)});
+    std::vector<std::pair<QString, QString>> inserted;
+    runRows(
+        [](std::size_t n) {
+            return "INSERT INTO visits (visit, journal, seq, prev, line_hash, station, time,"
+                   " identifier, identifier_key, firmware, profile, result, received_at, line)"
+                   " VALUES " +
+                   placeholders(14, n) +
+                   " ON CONFLICT (visit) DO NOTHING RETURNING visit, line_hash";
+        },
+        rows,
+        [&inserted](const QSqlQuery& row) {
+            inserted.emplace_back(row.value(0).toString(), row.value(1).toString());
+        });
+    return inserted;
+}
+
+std::map<QString, QString> HistoryStore::storedHashes(const QStringList& visits) {
+    std::vector<QVariantList> rows;
+    for (const QString& visit : visits)
+        rows.push_back({visit});
+    std::map<QString, QString> hashes;
+    runRows(
+        [](std::size_t n) {
+            return "SELECT visit, line_hash FROM visits WHERE visit IN " + placeholders(int(n), 1);
+        },
+        rows,
+        [&hashes](const QSqlQuery& row) {
+            hashes.emplace(row.value(0).toString(), row.value(1).toString());
+        });
+    return hashes;
+}
+
+void HistoryStore::keepConflict(const Arrival& arrival, const QString& receivedAt) {
+    QSqlQuery& conflict = prepared(
         "INSERT INTO conflicts (visit, line_hash, station, received_at, line)"
         " VALUES (?, ?, ?, ?, ?) ON CONFLICT (visit, line_hash) DO NOTHING");
-    for (const QVariant& value : {text(line.chain.visit), text(line.hash), text(station),
-                                  text(receivedAt), QVariant(line.bytes)})
-        conflict.addBindValue(value);
-    run(conflict);
-    return IngestOutcome::Conflict;
+    runWith(conflict, {text(arrival.line->chain.visit), text(arrival.line->hash),
+                       text(arrival.station), text(receivedAt), QVariant(arrival.line->bytes)});
 }
 
 void HistoryStore::updateSummaries(const BatchSummary& stored, const QString& receivedAt) {
-    QSqlQuery box = prepare(
-        "INSERT INTO boxes (identifier_key, identifier, last_time, last_visit, station,"
-        " firmware, profile, result) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
-        " ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
-        " last_time = excluded.last_time, last_visit = excluded.last_visit,"
-        " station = excluded.station, firmware = excluded.firmware,"
-        " profile = excluded.profile, result = excluded.result"
-        " WHERE (excluded.last_time, excluded.last_visit) > (boxes.last_time, boxes.last_visit)");
-    for (const auto& [key, latest] : stored.boxes) {
-        const JournalLine& line = *latest.line;
-        for (const QVariant& value :
-             {text(key), text(line.identifier), text(line.time), text(line.chain.visit),
-              text(latest.station), text(firmwareHeld(line)), text(line.profile),
-              text(line.result)})
-            box.addBindValue(value);
-        run(box);
-    }
-    QSqlQuery journal = prepare(
-        "INSERT INTO journals (journal, station, last_seq, last_hash, lines)"
-        " VALUES (?, ?, ?, ?, ?) ON CONFLICT (journal) DO UPDATE SET"
-        " lines = journals.lines + excluded.lines,"
-        " last_hash = CASE WHEN excluded.last_seq > journals.last_seq"
-        " THEN excluded.last_hash ELSE journals.last_hash END,"
-        " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
-        " THEN excluded.last_seq ELSE journals.last_seq END");
-    // A line at or below the seq the chain was checked through (a second line for a seq) has the
-    // check start again below it.
-    QSqlQuery uncheck =
-        prepare("UPDATE journals SET checked_seq = ? WHERE journal = ? AND checked_seq >= ?");
-    for (const auto& [id, chain] : stored.journals) {
-        for (const QVariant& value : {text(id), text(chain.station), QVariant(chain.lastSeq),
-                                      text(chain.lastHash), QVariant(chain.lines)})
-            journal.addBindValue(value);
-        run(journal);
-        for (const QVariant& value :
-             {QVariant(chain.firstSeq - 1), text(id), QVariant(chain.firstSeq)})
-            uncheck.addBindValue(value);
-        run(uncheck);
-    }
+    updateBoxes(stored.boxes);
+    for (const auto& [journal, seen] : stored.journals)
+        updateJournal(journal, seen);
     addVisitCounts(stored.counts);
-    QSqlQuery station = prepare(
+    QSqlQuery& station = prepared(
         "INSERT INTO stations (station, last_received, last_visit, least_lag_ms)"
         " VALUES (?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET"
         " last_received = excluded.last_received, last_visit = excluded.last_visit,"
         " least_lag_ms = CASE WHEN excluded.least_lag_ms < stations.least_lag_ms"
         " THEN excluded.least_lag_ms ELSE stations.least_lag_ms END");
-    for (const auto& [name, seen] : stored.stations) {
-        for (const QVariant& value :
-             {text(name), text(receivedAt), text(seen.lastVisit), QVariant(seen.leastLagMs)})
-            station.addBindValue(value);
-        run(station);
+    for (const auto& [name, seen] : stored.stations)
+        runWith(station,
+                {text(name), text(receivedAt), text(seen.lastVisit), QVariant(seen.leastLagMs)});
+}
+
+void HistoryStore::updateBoxes(const std::map<QString, BoxSeen>& boxes) {
+    std::vector<QVariantList> rows;
+    for (const auto& [key, latest] : boxes) {
+        const JournalLine& line = *latest.line;
+        rows.push_back({text(key), text(line.identifier), text(line.time), text(line.chain.visit),
+                        text(latest.station), text(firmwareHeld(line)), text(line.profile),
+                        text(line.result)});
     }
+    runRows(
+        [](std::size_t n) {
+            return "INSERT INTO boxes (identifier_key, identifier, last_time, last_visit, station,"
+                   " firmware, profile, result) VALUES " +
+                   placeholders(8, n) +
+                   " ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
+                   " last_time = excluded.last_time, last_visit = excluded.last_visit,"
+                   " station = excluded.station, firmware = excluded.firmware,"
+                   " profile = excluded.profile, result = excluded.result"
+                   " WHERE (excluded.last_time, excluded.last_visit) >"
+                   " (boxes.last_time, boxes.last_visit)";
+        },
+        rows);
+}
+
+void HistoryStore::updateJournal(const QString& journal, const JournalSeen& seen) {
+    std::vector<const JournalLine*> lines = seen.lines;
+    std::sort(lines.begin(), lines.end(), [](const JournalLine* a, const JournalLine* b) {
+        return a->chain.seq < b->chain.seq;
+    });
+    const JournalLine& first = *lines.front();
+    const JournalLine& last = *lines.back();
+    bool unbroken = true;  // each line the one after the line before, naming it
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        unbroken = unbroken && lines[i]->chain.seq == lines[i - 1]->chain.seq + 1 &&
+                   lines[i]->chain.prev == lines[i - 1]->hash;
+    const bool fromStart = unbroken && first.chain.seq == 1 && first.chain.prev.isEmpty();
+    // Lines that carry on a chain known intact to its end keep it known intact, so that the
+    // station list need not walk it again; a line at or below the seq the chain was checked
+    // through (a second line for a seq) has the check start again below it.
+    QSqlQuery& upsert = prepared(
+        "INSERT INTO journals (journal, station, last_seq, last_hash, lines, checked_seq)"
+        " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (journal) DO UPDATE SET"
+        " lines = journals.lines + excluded.lines,"
+        " last_hash = CASE WHEN excluded.last_seq > journals.last_seq"
+        " THEN excluded.last_hash ELSE journals.last_hash END,"
+        " last_seq = CASE WHEN excluded.last_seq > journals.last_seq"
+        " THEN excluded.last_seq ELSE journals.last_seq END,"
+        " checked_seq = CASE WHEN journals.checked_seq = journals.last_seq"
+        " AND journals.lines = journals.last_seq AND journals.last_seq + 1 = ?"
+        " AND journals.last_hash = ? THEN excluded.last_seq"
+        " WHEN journals.checked_seq >= ? THEN ? ELSE journals.checked_seq END");
+    runWith(upsert, {text(journal), text(seen.station), QVariant(last.chain.seq), text(last.hash),
+                     QVariant(qint64(lines.size())), QVariant(fromStart ? last.chain.seq : 0),
+                     QVariant(unbroken ? first.chain.seq : -1), text(first.chain.prev),
+                     QVariant(first.chain.seq), QVariant(first.chain.seq - 1)});
 }
 
 void HistoryStore::addVisitCounts(const std::map<CountKey, qint64>& counts) {
@@ -523,7 +657,19 @@ std::map<QString, StationBacklog> HistoryStore::backlogs() {
 
 std::vector<BoxState> HistoryStore::boxes(const HistoryFilter& filter, const PageKey& after,
                                           int limit) {
-    Where where = filterWhere(filter, "last_time");
+    HistoryFilter exact = filter;
+    exact.search.clear();
+    Where where = filterWhere(exact, "last_time");
+    // SQLite finds the piece through the boxes' trigrams when it has one (three characters or
+    // more); PostgreSQL's trigram index serves the LIKE itself.
+    const QString piece = identifierKey(filter.search);
+    if (!postgres_ && piece.size() >= 3)
+        where.add(
+            "identifier_key IN (SELECT identifier_key FROM box_pieces"
+            " WHERE box_pieces MATCH ?)",
+            '"' + QString(piece).replace('"', "\"\"") + '"');
+    else if (!piece.isEmpty())
+        where.add(kPieceClause, likePattern(piece));
     addPageKey(where, after, "last_time", "last_visit", false);
     QSqlQuery query = prepare(
         "SELECT identifier, last_time, last_visit, station, firmware, profile, result FROM boxes" +
@@ -559,33 +705,6 @@ std::vector<StoredVisit> HistoryStore::visits(const HistoryFilter& filter, const
         page.push_back({query.value(0).toString(), query.value(1).toString(),
                         query.value(2).toString(), query.value(3).toByteArray()});
     return page;
-}
-
-JournalState HistoryStore::journalState(const QString& journal, ChainCheck check) {
-    JournalState state;
-    QSqlQuery head = prepare(
-        "SELECT station, last_seq, last_hash, lines, checked_seq FROM journals WHERE journal = ?");
-    head.addBindValue(journal);
-    run(head);
-    if (!head.next())
-        return state;
-    state = {journal,
-             head.value(0).toString(),
-             head.value(2).toString(),
-             head.value(1).toLongLong(),
-             head.value(3).toLongLong(),
-             {},
-             {}};
-    const qint64 checked = head.value(4).toLongLong();
-    head.finish();
-    // Nothing came since the whole chain was found intact.
-    if (check == ChainCheck::Tail && checked == state.lastSeq && state.lines == state.lastSeq)
-        return state;
-    const qint64 from = check == ChainCheck::Whole ? 0 : checked;
-    followChain(state, from);
-    if (check == ChainCheck::Tail)
-        rememberCheckedPrefix(state, checked);
-    return state;
 }
 
 void HistoryStore::followChain(JournalState& state, qint64 from) {
@@ -657,28 +776,47 @@ void HistoryStore::rememberCheckedPrefix(const JournalState& state, qint64 check
 
 std::vector<StationState> HistoryStore::stations() {
     std::vector<StationState> result;
+    std::map<QString, std::size_t> byName;
     QSqlQuery query = prepare(
         "SELECT station, last_received, last_visit, least_lag_ms FROM stations ORDER BY station");
     run(query);
-    while (query.next())
+    while (query.next()) {
+        byName[query.value(0).toString()] = result.size();
         result.push_back({query.value(0).toString(),
                           query.value(1).toString(),
                           query.value(2).toString(),
                           -query.value(3).toLongLong(),
                           {}});
-    for (StationState& station : result) {
-        QSqlQuery journals =
-            prepare("SELECT journal FROM journals WHERE station = ? ORDER BY journal");
-        journals.addBindValue(station.station);
-        run(journals);
-        // A PostgreSQL connection streams one query's rows at a time: read them all first.
-        QStringList names;
-        while (journals.next())
-            names << journals.value(0).toString();
-        for (const QString& name : names)
-            station.journals.push_back(journalState(name, ChainCheck::Tail));
+    }
+    // Only the chains not known intact to their end are walked, from where they were.
+    for (auto& [journal, checked] : journalHeads()) {
+        if (checked != journal.lastSeq || journal.lines != journal.lastSeq) {
+            followChain(journal, checked);
+            rememberCheckedPrefix(journal, checked);
+        }
+        if (const auto station = byName.find(journal.station); station != byName.end())
+            result[station->second].journals.push_back(std::move(journal));
     }
     return result;
+}
+
+std::vector<std::pair<JournalState, qint64>> HistoryStore::journalHeads() {
+    QSqlQuery query = prepare(
+        "SELECT journal, station, last_seq, last_hash, lines, checked_seq FROM journals"
+        " ORDER BY journal");
+    run(query);
+    // A PostgreSQL connection streams one query's rows at a time: read them all first.
+    std::vector<std::pair<JournalState, qint64>> heads;
+    while (query.next())
+        heads.emplace_back(JournalState{query.value(0).toString(),
+                                        query.value(1).toString(),
+                                        query.value(3).toString(),
+                                        query.value(2).toLongLong(),
+                                        query.value(4).toLongLong(),
+                                        {},
+                                        {}},
+                           query.value(5).toLongLong());
+    return heads;
 }
 
 std::vector<QByteArray> HistoryStore::conflicts(const QString& visit) {
@@ -728,15 +866,10 @@ VerifyReport HistoryStore::verify() {
         if (rows < kVerifyPage)
             break;
     }
-    QSqlQuery journals = prepare("SELECT journal FROM journals ORDER BY journal");
-    run(journals);
-    QStringList names;
-    while (journals.next())
-        names << journals.value(0).toString();
-    for (const QString& name : names) {
-        JournalState state = journalState(name, ChainCheck::Whole);
-        if (!state.intact())
-            report.brokenJournals.push_back(std::move(state));
+    for (auto& [journal, checked] : journalHeads()) {
+        followChain(journal, 0);
+        if (!journal.intact())
+            report.brokenJournals.push_back(std::move(journal));
     }
     return report;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <tuple>
@@ -22,7 +23,7 @@ class StoreError : public std::runtime_error {
 };
 
 // The schema this program reads and writes; a database made by a newer program is refused.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 enum class IngestOutcome { Stored, Duplicate, Conflict };
 const char* outcomeName(IngestOutcome outcome);
@@ -168,6 +169,15 @@ class HistoryStore {
 
   private:
     QSqlQuery prepare(const QString& sql);
+    // The write path's statements, prepared once for the connection's life and run again with
+    // new values; the caller reads its rows before the statement is run again.
+    QSqlQuery& prepared(const QString& sql);
+    void runWith(QSqlQuery& query, const QVariantList& values);
+    // Runs the statement sqlFor(n) takes n rows with over every row, a few statements in all;
+    // onResult reads each result row.
+    void runRows(const std::function<QString(std::size_t)>& sqlFor,
+                 const std::vector<QVariantList>& rows,
+                 const std::function<void(const QSqlQuery&)>& onResult = {});
     void run(QSqlQuery& query);
     void exec(const QString& sql);
     void begin();
@@ -175,11 +185,10 @@ class HistoryStore {
     void rollback();
     void migrate();
     int schemaVersion();
-    // Whole: every line, as verify does. Tail: only past the seq the chain was last found intact
-    // through, which is then moved forward, so that the station list stays quick however long
-    // the journals grow.
-    enum class ChainCheck { Whole, Tail };
-    JournalState journalState(const QString& journal, ChainCheck check);
+    // Every journal's head, with the seq its chain was last found intact through.
+    std::vector<std::pair<JournalState, qint64>> journalHeads();
+    // Walks a chain past seq from, noting its gaps and breaks; what was found intact is
+    // remembered, so that the station list walks only what came since.
     void followChain(JournalState& state, qint64 from);
     void rememberCheckedPrefix(const JournalState& state, qint64 checked);
     void countStoredVisits();
@@ -190,8 +199,8 @@ class HistoryStore {
         QString station;
     };
     struct JournalSeen {
-        QString station, lastHash;
-        qint64 firstSeq = 0, lastSeq = 0, lines = 0;
+        QString station;
+        std::vector<const JournalLine*> lines;
     };
     struct StationSeen {
         QString lastVisit;
@@ -212,13 +221,25 @@ class HistoryStore {
         std::map<QString, StationSeen> stations;
         void add(const JournalLine& line, const QString& station, const QString& receivedAt);
     };
-    IngestOutcome insertVisit(const JournalLine& line, const QString& station,
-                              const QString& receivedAt);
+    struct Arrival {
+        const JournalLine* line;
+        QString station;
+    };
+    // Inserts the arrivals, in their order, in as few statements as the database takes; the
+    // (visit, line hash) of each row stored.
+    std::vector<std::pair<QString, QString>> insertVisits(const std::vector<Arrival>& arrivals,
+                                                          const QString& receivedAt);
+    std::map<QString, QString> storedHashes(const QStringList& visits);
+    void keepConflict(const Arrival& arrival, const QString& receivedAt);
     void updateSummaries(const BatchSummary& stored, const QString& receivedAt);
     void addVisitCounts(const std::map<CountKey, qint64>& counts);
+    void updateBoxes(const std::map<QString, BoxSeen>& boxes);
+    void updateJournal(const QString& journal, const JournalSeen& seen);
 
     QString connectionName_;
     QSqlDatabase db_;
+    std::map<QString, QSqlQuery> prepared_;
+    std::unique_lock<std::mutex> writing_;  // SQLite: this process's turn to write
     bool postgres_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "server/Access.h"
 
+#include "server/WorkerPool.h"
+
 #include <iostream>
 
 #include "server/ThreadStore.h"
@@ -51,6 +53,7 @@ Caller authenticate(const httplib::Request& req, Access access, bool open) {
 
 httplib::Server::Handler guardedRoute(Access access, bool open, Route route, RefusalSender send) {
     return [access, open, route, send](const httplib::Request& req, httplib::Response& res) {
+        WorkerPool::requestRead();
         for (int attempt = 1;; ++attempt) {
             try {
                 route(req, res, authenticate(req, access, open));

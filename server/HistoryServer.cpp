@@ -21,6 +21,7 @@ namespace vek::history {
 namespace {
 
 constexpr int kCsvPage = 1000;
+constexpr std::size_t kCsvRowBytes = 1024;  // room for a row without regrowing
 constexpr time_t kReadTimeoutSeconds = 10;
 constexpr time_t kWriteTimeoutSeconds = 10;
 constexpr time_t kKeepAliveSeconds = 5;
@@ -187,10 +188,11 @@ void streamCsv(const HistoryFilter& filter, httplib::Response& res) {
         "text/csv; charset=utf-8", [filter, after](std::size_t offset, httplib::DataSink& sink) {
             try {
                 std::string chunk = offset == 0 ? visitCsvHeader() : std::string();
+                chunk.reserve(kCsvPage * kCsvRowBytes);
                 const std::vector<StoredVisit> rows =
                     threadStore().visits(filter, *after, kCsvPage, true);
                 for (const StoredVisit& visit : rows)
-                    chunk += visitCsvRow(visit);
+                    appendVisitCsvRow(chunk, visit);
                 if (!rows.empty())
                     *after = {rows.back().time, rows.back().visit};
                 if (!chunk.empty() && !sink.write(chunk.data(), chunk.size()))
@@ -264,7 +266,9 @@ HistoryServer::HistoryServer(const ServerSettings& settings) {
             throw ServerError("não foi possível carregar o certificado " + settings.tlsCert +
                               " e a chave " + settings.tlsKey);
     }
-    http_->new_task_queue = [] { return new WorkerPool(kWorkerThreads, kQueuedConnections); };
+    http_->new_task_queue = [this, requestTime = settings.requestTime] {
+        return new WorkerPool(kWorkerThreads, kQueuedConnections, port_, requestTime);
+    };
     http_->set_payload_max_length(kMaxBodyBytes);
     http_->set_read_timeout(kReadTimeoutSeconds);
     http_->set_write_timeout(kWriteTimeoutSeconds);
@@ -316,10 +320,19 @@ void HistoryServer::addRoutes() {
         [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
             sendRefusal(res, {500, "internal_error", "erro interno do servidor"});
         });
-    // Method, path and status only: never a token or a line.
+    // A request without a body is read whole once it is routed; one with a body, once its
+    // route's handler runs.
+    http_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        if (req.method == "GET" || req.method == "HEAD")
+            WorkerPool::requestRead();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // Method, path and status only: never a token or a line. It runs once the answer is sent,
+    // and the connection's next request is then waited for.
     http_->set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::cerr << req.remote_addr << ' ' << req.method << ' ' << req.path << ' ' << res.status
                   << '\n';
+        WorkerPool::answerSent();
     });
 }
 

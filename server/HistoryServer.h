@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,12 +25,15 @@ constexpr int kWorkerThreads = 8;
 constexpr int kQueuedConnections = 32;
 constexpr int kDefaultPageSize = 50;
 constexpr int kMaxPageSize = 500;
+// A request must arrive whole within this, however slowly its client sends it.
+constexpr std::chrono::seconds kRequestTime{30};
 
 struct ServerSettings {
     QString db;
     std::string host = "127.0.0.1";
     int port = 8470;  // 0: any free port
     std::string tlsCert, tlsKey;
+    std::chrono::milliseconds requestTime = kRequestTime;
 };
 
 bool isLoopbackHost(const std::string& host);

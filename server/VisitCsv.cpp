@@ -20,8 +20,15 @@ constexpr std::array kLineColumns{
     "firmware_after", "profile",      "block",   "block_before", "block_after",
     "result",         "reason",       "error",   "duration_s"};
 
-std::string csvText(const QString& value) {
-    return csvField(value.toStdString());
+void appendText(std::string& out, const QString& value) {
+    const QByteArray utf8 = value.toUtf8();
+    appendCsvField(out, std::string_view(utf8.constData(), std::size_t(utf8.size())));
+}
+
+// A field's text as the line holds it: a string as it is, a number as written.
+void appendValue(std::string& out, const QJsonValue& value) {
+    out += ',';
+    appendText(out, value.isString() ? value.toString() : value.toVariant().toString());
 }
 
 }  // namespace
@@ -33,19 +40,24 @@ std::string visitCsvHeader() {
     return header + ",actions,stopped_step,stopped_packet,stopped_packets,received_at\n";
 }
 
-std::string visitCsvRow(const StoredVisit& visit) {
+void appendVisitCsvRow(std::string& out, const StoredVisit& visit) {
     const QJsonObject line = QJsonDocument::fromJson(visit.line).object();
-    std::string row = csvText(visit.visit) + ',' + csvText(visit.time);
+    appendText(out, visit.visit);
+    out += ',';
+    appendText(out, visit.time);
     for (const char* column : kLineColumns)
-        row += ',' + csvText(line.value(column).toVariant().toString());
+        appendValue(out, line.value(QLatin1StringView(column)));
     QStringList actions;
-    for (const QJsonValue& action : line.value("actions").toArray())
+    for (const QJsonValue& action : line.value(QLatin1StringView("actions")).toArray())
         actions << action.toString();
-    row += ',' + csvText(actions.join(' '));
-    const QJsonObject stopped = line.value("stopped_at").toObject();
+    out += ',';
+    appendText(out, actions.join(' '));
+    const QJsonObject stopped = line.value(QLatin1StringView("stopped_at")).toObject();
     for (const char* key : {"step", "packet", "packets"})
-        row += ',' + csvText(stopped.value(key).toVariant().toString());
-    return row + ',' + csvText(visit.receivedAt) + '\n';
+        appendValue(out, stopped.value(QLatin1StringView(key)));
+    out += ',';
+    appendText(out, visit.receivedAt);
+    out += '\n';
 }
 
 }  // namespace vek::history

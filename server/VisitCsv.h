@@ -8,7 +8,8 @@
 namespace vek::history {
 
 std::string visitCsvHeader();
-// One row for a stored visit: its line's fields, its UTC time and when the server received it.
-std::string visitCsvRow(const StoredVisit& visit);
+// Appends the row of a stored visit: its line's fields, its UTC time and when the server received
+// it.
+void appendVisitCsvRow(std::string& out, const StoredVisit& visit);
 
 }  // namespace vek::history

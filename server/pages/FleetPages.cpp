@@ -381,9 +381,12 @@ void streamBoxes(const HistoryFilter& filter, httplib::Response& res, bool json)
                         continue;
                     }
                     for (const QString* field : {&box.identifier, &box.lastTime, &box.lastVisit,
-                                                 &box.station, &box.firmware, &box.profile})
-                        chunk += csvField(field->toStdString()) + ',';
-                    chunk += csvField(box.result.toStdString()) + '\n';
+                                                 &box.station, &box.firmware, &box.profile}) {
+                        appendCsvField(chunk, field->toStdString());
+                        chunk += ',';
+                    }
+                    appendCsvField(chunk, box.result.toStdString());
+                    chunk += '\n';
                 }
                 if (!boxes.empty())
                     *after = {boxes.back().lastTime, boxes.back().lastVisit};

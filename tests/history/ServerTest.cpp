@@ -7,9 +7,15 @@
 #include <QTemporaryDir>
 #include <thread>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cerrno>
+
 #include "TempPostgres.h"
 #include "TestJournal.h"
 #include "Vekhistory.h"
+#include "server/HistoryServer.h"
 
 namespace {
 
@@ -124,6 +130,42 @@ TEST_F(ServerTest, RefusesRequestsBeyondItsBounds) {
     EXPECT_EQ(client.Post("/api/v1/visits", line.toStdString(), "text/plain")->status, 415);
     EXPECT_EQ(client.Get("/api/v1/visits?after=not-a-key")->status, 400);
     EXPECT_EQ(client.Get("/api/v1/visits?since=yesterday")->status, 400);
+}
+
+TEST_F(ServerTest, AClientTricklingItsRequestIsCutOffWhileOthersAreServed) {
+    vek::history::ServerSettings settings;
+    settings.db = db;
+    settings.port = 0;
+    settings.requestTime = std::chrono::seconds(1);
+    vek::history::HistoryServer server(settings);
+    std::thread serving([&server] { server.run(); });
+
+    const int slow = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(server.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string start = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+    send(slow, start.data(), start.size(), MSG_NOSIGNAL);
+    // A byte at a time, each well within the wait for one read.
+    bool cutOff = false;
+    for (int i = 0; i < 50 && !cutOff; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char answer = 0;
+        const ssize_t received = recv(slow, &answer, 1, MSG_DONTWAIT);
+        cutOff = received == 0 || (received < 0 && errno != EAGAIN) ||
+                 send(slow, "x", 1, MSG_NOSIGNAL) != 1;
+        if (i == 2) {
+            httplib::Client other("127.0.0.1", server.port());
+            const auto health = other.Get("/healthz");
+            EXPECT_TRUE(health && health->status == 200);
+        }
+    }
+    close(slow);
+    EXPECT_TRUE(cutOff);
+    server.stop();
+    serving.join();
 }
 
 TEST_F(ServerTest, CsvHoldsExactlyTheFilteredVisits) {

@@ -7,6 +7,7 @@
 
 #include "TempPostgres.h"
 #include "TestJournal.h"
+#include "history/HistorySchema.h"
 #include "history/HistoryStore.h"
 
 using namespace vek::history;
@@ -81,6 +82,56 @@ TEST_P(StoreTest, StoresEachVisitOnceAndKeepsConflictsAside) {
     EXPECT_EQ(visits[0].line + "\n", original);
     EXPECT_EQ(store.conflicts(line.chain.visit), std::vector<QByteArray>{altered.bytes});
     EXPECT_EQ(store.boxes({}, {}, 10)[0].result, "serviced");
+}
+
+TEST_P(StoreTest, EachLineOfABatchIsAnsweredAsIfItCameAloneAndItsChainFollowed) {
+    HistoryStore store(location);
+    TestJournal journal("bancada-1");
+    const JournalLine before = parsed(journal.next("B0"));
+    ASSERT_EQ(store.ingest(before, ""), IngestOutcome::Stored);
+    // Lines enough for statements of several sizes, then lines for visits already known.
+    std::vector<JournalLine> lines;
+    for (int i = 0; i < 300; ++i)
+        lines.push_back(parsed(journal.next(QString("B%1").arg(i % 40))));
+    lines.push_back(lines[5]);
+    lines.push_back(parsed(QByteArray(lines[7].bytes).replace("serviced", "failed")));
+    lines.push_back(before);
+    lines.push_back(parsed(QByteArray(before.bytes).replace("serviced", "failed")));
+    std::vector<HistoryStore::LineFrom> batch;
+    for (const JournalLine& line : lines)
+        batch.push_back({&line, ""});
+
+    const std::vector<IngestOutcome> outcomes = store.ingest(batch);
+    ASSERT_EQ(outcomes.size(), lines.size());
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.begin() + 300, IngestOutcome::Stored), 300);
+    EXPECT_EQ(std::vector(outcomes.begin() + 300, outcomes.end()),
+              (std::vector{IngestOutcome::Duplicate, IngestOutcome::Conflict,
+                           IngestOutcome::Duplicate, IngestOutcome::Conflict}));
+    EXPECT_EQ(store.visits({}, {}, 500, true).size(), 301u);
+    EXPECT_EQ(store.conflicts(lines[7].chain.visit), std::vector<QByteArray>{lines[301].bytes});
+    ASSERT_TRUE(store.stations()[0].journals[0].intact());
+    // A line that names no line of the journal, after a chain known intact to its end.
+    QByteArray forged = journal.next("B1");
+    const QString prev = parsed(forged).chain.prev;
+    store.ingest(parsed(forged.replace(prev.toLatin1(), QByteArray(64, 'c'))), "");
+    EXPECT_EQ(store.stations()[0].journals[0].breaks, std::vector<qint64>{302});
+}
+
+TEST_P(StoreTest, AVersion2DatabaseIsMigratedAndItsBoxesFoundByAPiece) {
+    for (int from = 0; from < 2; ++from)
+        for (const QString& statement : migrationStatements(from, GetParam() == Backend::Postgres))
+            ASSERT_EQ(executeAsOwner(statement), QString());
+    ASSERT_EQ(executeAsOwner("UPDATE schema_version SET version = 2"), QString());
+    ASSERT_EQ(executeAsOwner("INSERT INTO boxes VALUES ('0011A2B344556677', '0011A2B3-44556677',"
+                             " '2024-01-01T00:00:00.000Z', 'v1', 'bancada-1', '2.31', 'frota',"
+                             " 'serviced')"),
+              QString());
+
+    HistoryStore store(location);
+    store.ingest(parsed(TestJournal("bancada-1").next("0099A2B3-00000000")), "");
+    HistoryFilter search;
+    search.search = "a2b3";
+    EXPECT_EQ(store.boxes(search, {}, 10).size(), 2u);
 }
 
 TEST_P(StoreTest, FindsGapsAndBreaksInAJournalsChain) {
