@@ -295,13 +295,15 @@ class PortLinks {
             logEvent("cannot link " + current_ + ": " + error.message());
     }
 
-  private:
+    // The box went with its cable: its link goes too, before the port's number can serve another
+    // terminal, as a device's node goes with the device.
     void remove() {
         std::error_code error;
         if (!current_.empty())
             std::filesystem::remove(current_, error);
     }
 
+  private:
     std::string dir_;
     std::string current_;
     int count_ = 0;
@@ -350,6 +352,8 @@ int run(int argc, char** argv) {
     const std::string cameBack = "came back on ";
     box.setEventSink([&](const std::string& event) {
         logEvent(event);
+        if (event.starts_with("hung up"))
+            links.remove();
         if (event.starts_with(cameBack)) {
             const std::string port = event.substr(cameBack.size());
             links.point(port);
