@@ -1,5 +1,11 @@
 #include "Vekctl.h"
 
+#ifdef __linux__
+#include <sys/prctl.h>
+
+#include <csignal>
+#endif
+
 namespace vek::testing {
 
 Vekctl::Vekctl(QStringList ports) : environment_(QProcessEnvironment::systemEnvironment()) {
@@ -9,6 +15,10 @@ Vekctl::Vekctl(QStringList ports) : environment_(QProcessEnvironment::systemEnvi
 
 void Vekctl::start(QProcess& process, const QStringList& arguments) const {
     process.setProcessEnvironment(environment_);
+#ifdef __linux__
+    // A test that is killed leaves no station behind, watching ports that others then get.
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
     process.start(QStringLiteral(VEKCTL_PATH), arguments);
     process.waitForStarted();
 }

@@ -2,6 +2,7 @@
 // exactly once, every chain intact, nothing left behind, and the servicing none the wiser.
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
 #include <csignal>
 #include <set>
 #include <thread>
@@ -107,6 +109,8 @@ TEST_P(StationSync, ThreeStationsLoseNothingWhileTheServerDiesTwice) {
         environment.insert("VEKCTL_SYNC", server.url());
         station->vekctl.setProcessEnvironment(environment);
         station->vekctl.setStandardOutputFile(QProcess::nullDevice());
+        // A test that is killed leaves no station behind, watching ports that others then get.
+        station->vekctl.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
         station->vekctl.start(
             VEKCTL_PATH, {"provision", "--watch", "--profile", profile, "--record",
                           station->journal, "--station", station->name, "--sync", server.url()});
