@@ -83,7 +83,8 @@ JournalSync::JournalSync(const std::string& journal, const QString& url, const Q
       token_(token),
       changed_(std::move(changed)) {
     state_.backlog = pendingFrom(journal_, syncedPosition(journal_)).total;
-    thread_ = std::thread([this] { run(); });
+    thread_.reset(QThread::create([this] { run(); }));
+    thread_->start();
 }
 
 JournalSync::~JournalSync() {
@@ -92,7 +93,7 @@ JournalSync::~JournalSync() {
         stopping_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    thread_->wait();
 }
 
 void JournalSync::lineAppended() {

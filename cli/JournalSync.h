@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QThread>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace vek {
 
@@ -54,7 +54,9 @@ class JournalSync {
     SyncState state_;
     bool appended_ = false, stopping_ = false;
     uint64_t attempts_ = 0;
-    std::thread thread_;
+    // A thread of Qt's own, whose network objects Qt sets up and takes down with it (an adopted
+    // one left them to the program's exit, which crashed under Wine).
+    std::unique_ptr<QThread> thread_;
 };
 
 // The confirmed position of a journal's sync: the bytes the server has answered for.
