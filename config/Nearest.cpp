@@ -27,6 +27,10 @@ std::size_t editsBetween(const std::string& a, const std::string& b) {
 
 std::optional<std::string> nearestWord(const std::string& typed,
                                        const std::vector<std::string>& known) {
+    // A long word was no slip of the finger, and comparing it would cost its length squared.
+    constexpr std::size_t kLongestTypo = 64;
+    if (typed.size() > kLongestTypo)
+        return std::nullopt;
     std::optional<std::string> best;
     std::size_t fewest = std::max<std::size_t>(1, std::min<std::size_t>(3, typed.size() / 3)) + 1;
     for (const std::string& word : known) {
