@@ -201,9 +201,7 @@ void streamCsv(const HistoryFilter& filter, httplib::Response& res) {
                     sink.done();
                 return true;
             } catch (const StoreError& error) {
-                closeThreadStore();
-                std::cerr << "vekhistory: " << error.what() << std::endl;
-                return false;
+                return streamBroken(error);
             }
         });
 }

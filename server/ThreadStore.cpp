@@ -1,5 +1,6 @@
 #include "server/ThreadStore.h"
 
+#include <iostream>
 #include <memory>
 
 namespace vek::history {
@@ -23,6 +24,12 @@ HistoryStore& threadStore() {
 
 void closeThreadStore() {
     store.reset();
+}
+
+bool streamBroken(const StoreError& error) {
+    closeThreadStore();
+    std::cerr << "vekhistory: " << error.what() << std::endl;
+    return false;
 }
 
 }  // namespace vek::history

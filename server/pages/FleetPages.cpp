@@ -399,9 +399,7 @@ void streamBoxes(const HistoryFilter& filter, httplib::Response& res, bool json)
                     sink.done();
                 return true;
             } catch (const StoreError& error) {
-                closeThreadStore();
-                std::cerr << "vekhistory: " << error.what() << std::endl;
-                return false;
+                return streamBroken(error);
             }
         });
 }
