@@ -458,10 +458,11 @@ TEST(Station, WatchingServicesEachOfManyPlugInsOnceAndLeavesNothingBehind) {
                         .model = fieldBox(36, 50)});
     station.start();
     const auto visited = [&] { return bench.visits().size(); };
-    ProcessCounts early;
-    while (visited() < std::size_t(kPlugIns / 4))
+    const auto firstQuarter = Clock::now() + 60s;
+    while (visited() < std::size_t(kPlugIns / 4) && Clock::now() < firstQuarter)
         std::this_thread::sleep_for(20ms);
-    early = countsOf(process.processId());
+    ASSERT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
+    const ProcessCounts early = countsOf(process.processId());
     ASSERT_TRUE(station.waitUntilDone(60s));
     const auto limit = Clock::now() + 20s;
     while (visited() < std::size_t(kPlugIns) && Clock::now() < limit)
