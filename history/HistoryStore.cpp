@@ -595,14 +595,16 @@ std::vector<BoxState> HistoryStore::boxes(const HistoryFilter& filter, const Pag
     HistoryFilter exact = filter;
     exact.search.clear();
     Where where = filterWhere(exact, "last_time");
-    // SQLite finds the piece through the boxes' trigrams when it has one (three characters or
-    // more); PostgreSQL's trigram index serves the LIKE itself.
+    // The piece is looked up among the boxes' trigrams: PostgreSQL's index serves a LIKE,
+    // SQLite's a phrase of three characters or more.
     const QString piece = identifierKey(filter.search);
-    if (!postgres_ && piece.size() >= 3)
-        where.add(
-            "identifier_key IN (SELECT identifier_key FROM box_pieces"
-            " WHERE box_pieces MATCH ?)",
-            '"' + QString(piece).replace('"', "\"\"") + '"');
+    const QString amongPieces =
+        "identifier_key IN (SELECT identifier_key FROM box_pieces WHERE %1)";
+    if (postgres_ && !piece.isEmpty())
+        where.add(amongPieces.arg(kPieceClause), likePattern(piece));
+    else if (piece.size() >= 3)
+        where.add(amongPieces.arg("box_pieces MATCH ?"),
+                  '"' + QString(piece).replace('"', "\"\"") + '"');
     else if (!piece.isEmpty())
         where.add(kPieceClause, likePattern(piece));
     addPageKey(where, after, "last_time", "last_visit", false);
@@ -851,6 +853,7 @@ void HistoryStore::grantServerRole(const QString& role) {
         exec("GRANT SELECT, INSERT ON visits, conflicts TO " + quoted);
         exec("REVOKE UPDATE, DELETE, TRUNCATE ON visits, conflicts FROM " + quoted);
         exec("GRANT SELECT, INSERT, UPDATE ON boxes, journals, stations TO " + quoted);
+        exec("GRANT SELECT, INSERT ON box_pieces TO " + quoted);
         exec("GRANT SELECT ON tokens, schema_version TO " + quoted);
         commit();
     } catch (...) {
