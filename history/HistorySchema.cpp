@@ -67,18 +67,25 @@ QStringList firstSchema(bool postgres) {
 }
 
 // Boxes found by any piece of their identifier through its trigrams, not by reading them all.
-// The pieces are a table of their own, filled in the insert's transaction by a trigger: a box's
-// key never changes, so only a new box adds to it, and the many updates of the boxes' latest
-// state leave the trigram index alone.
+// SQLite keeps the pieces in a table of their own, filled in the insert's transaction by a
+// trigger; a box's key never changes, so only a new box adds to it.
 QStringList boxPieceIndex(bool postgres) {
+    if (postgres)
+        return {"CREATE EXTENSION IF NOT EXISTS pg_trgm",
+                "CREATE INDEX boxes_by_piece ON boxes USING gin (identifier_key gin_trgm_ops)"};
+    return {"CREATE VIRTUAL TABLE box_pieces USING fts5(identifier_key, tokenize = 'trigram')",
+            "INSERT INTO box_pieces (identifier_key) SELECT identifier_key FROM boxes",
+            "CREATE TRIGGER boxes_pieces AFTER INSERT ON boxes BEGIN"
+            " INSERT INTO box_pieces (identifier_key) VALUES (new.identifier_key); END"};
+}
+
+// PostgreSQL's trigrams move to a table of their own too, filled by a trigger on new boxes: the
+// many updates of the boxes' latest state then no longer feed a trigram index.
+QStringList postgresPiecesApart(bool postgres) {
     if (!postgres)
-        return {"CREATE VIRTUAL TABLE box_pieces USING fts5(identifier_key, tokenize = 'trigram')",
-                "INSERT INTO box_pieces (identifier_key) SELECT identifier_key FROM boxes",
-                "CREATE TRIGGER boxes_pieces AFTER INSERT ON boxes BEGIN"
-                " INSERT INTO box_pieces (identifier_key) VALUES (new.identifier_key); END"};
+        return {};
     return {
-        "CREATE EXTENSION IF NOT EXISTS pg_trgm",
-        "CREATE TABLE box_pieces (identifier_key TEXT PRIMARY KEY)",
+        "DROP INDEX boxes_by_piece", "CREATE TABLE box_pieces (identifier_key TEXT PRIMARY KEY)",
         "INSERT INTO box_pieces (identifier_key) SELECT identifier_key FROM boxes",
         // A new box goes straight into the index rather than into a list every search reads
         // through until a vacuum: new boxes are few, searches many.
@@ -107,6 +114,8 @@ QStringList migrationStatements(int from, bool postgres) {
             return {"ALTER TABLE journals ADD COLUMN checked_seq BIGINT NOT NULL DEFAULT 0"};
         case 2:
             return boxPieceIndex(postgres);
+        case 3:
+            return postgresPiecesApart(postgres);
         default:
             return {};
     }

@@ -22,7 +22,7 @@ class StoreError : public std::runtime_error {
 };
 
 // The schema this program reads and writes; a database made by a newer program is refused.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 enum class IngestOutcome { Stored, Duplicate, Conflict };
 const char* outcomeName(IngestOutcome outcome);
