@@ -66,16 +66,29 @@ QStringList firstSchema(bool postgres) {
     return statements;
 }
 
+// A new table written with every insert: the server roles an earlier program let write the boxes
+// may write it too, or their next batch would be refused.
+QString grantToBoxWriters(const QString& privilegesOnTables) {
+    return "DO $$ DECLARE writer name; BEGIN FOR writer IN SELECT DISTINCT grantee"
+           " FROM information_schema.role_table_grants WHERE table_name = 'boxes'"
+           " AND privilege_type = 'INSERT' AND grantee <> current_user LOOP"
+           " EXECUTE format('GRANT " +
+           privilegesOnTables + " TO %I', writer); END LOOP; END $$";
+}
+
 // Visits counted by the UTC hour they began, the day it was at their station, result and reason,
 // kept with every insert so that the fleet's overview never scans the visits; and the backlog
 // each station last told.
-QStringList fleetSummaries() {
-    return {
+QStringList fleetSummaries(bool postgres) {
+    QStringList statements{
         "CREATE TABLE visit_counts (hour TEXT NOT NULL, day TEXT NOT NULL, result TEXT NOT NULL,"
         " reason TEXT NOT NULL, visits BIGINT NOT NULL, PRIMARY KEY (hour, day, result, reason))",
         "CREATE TABLE station_backlogs (station TEXT PRIMARY KEY, backlog BIGINT NOT NULL,"
         " reported_at TEXT NOT NULL)",
     };
+    if (postgres)
+        statements << grantToBoxWriters("SELECT, INSERT, UPDATE ON visit_counts, station_backlogs");
+    return statements;
 }
 
 // Boxes found by any piece of their identifier through its trigrams, not by reading them all.
@@ -91,6 +104,26 @@ QStringList boxPieceIndex(bool postgres) {
             " INSERT INTO box_pieces (identifier_key) VALUES (new.identifier_key); END"};
 }
 
+// PostgreSQL's trigrams move to a table of their own too, filled by a trigger on new boxes: the
+// many updates of the boxes' latest state then no longer feed a trigram index.
+QStringList postgresPiecesApart(bool postgres) {
+    if (!postgres)
+        return {};
+    return {
+        "DROP INDEX boxes_by_piece", "CREATE TABLE box_pieces (identifier_key TEXT PRIMARY KEY)",
+        "INSERT INTO box_pieces (identifier_key) SELECT identifier_key FROM boxes",
+        // A new box goes straight into the index rather than into a list every search reads
+        // through until a vacuum: new boxes are few, searches many.
+        "CREATE INDEX box_pieces_by_trigram ON box_pieces USING gin (identifier_key gin_trgm_ops)"
+        " WITH (fastupdate = off)",
+        "CREATE FUNCTION vekhistory_box_pieces() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+        " INSERT INTO box_pieces (identifier_key) SELECT identifier_key FROM added;"
+        " RETURN NULL; END $$",
+        "CREATE TRIGGER boxes_pieces AFTER INSERT ON boxes REFERENCING NEW TABLE AS added"
+        " FOR EACH STATEMENT EXECUTE FUNCTION vekhistory_box_pieces()",
+        grantToBoxWriters("SELECT, INSERT ON box_pieces")};
+}
+
 }  // namespace
 
 QStringList migrationStatements(int from, bool postgres) {
@@ -101,9 +134,11 @@ QStringList migrationStatements(int from, bool postgres) {
             // The seq a journal's chain is known intact through, from 1.
             return {"ALTER TABLE journals ADD COLUMN checked_seq BIGINT NOT NULL DEFAULT 0"};
         case 2:
-            return fleetSummaries();
+            return fleetSummaries(postgres);
         case 3:
             return boxPieceIndex(postgres);
+        case 4:
+            return postgresPiecesApart(postgres);
         default:
             return {};
     }

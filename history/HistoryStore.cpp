@@ -74,6 +74,31 @@ QString placeholders(int columns, std::size_t rows) {
     return QStringList(qsizetype(rows), row).join(", ");
 }
 
+// A PostgreSQL array literal of one column of the rows: each value quoted, bytes as hex.
+QString arrayLiteral(const std::vector<QVariantList>& rows, qsizetype column) {
+    QString literal = "{";
+    for (const QVariantList& row : rows) {
+        if (literal.size() > 1)
+            literal += ',';
+        const QVariant& value = row[column];
+        if (value.isNull()) {
+            literal += "NULL";
+            continue;
+        }
+        const QString element = value.typeId() == QMetaType::QByteArray
+                                    ? "\\x" + QString::fromLatin1(value.toByteArray().toHex())
+                                    : value.toString();
+        literal += '"';
+        for (const QChar c : element) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    return literal + '}';
+}
+
 // The WHERE clause for a filter over a table whose time and key columns are named; values are
 // only ever bound.
 struct Where {
@@ -267,22 +292,55 @@ void HistoryStore::runWith(QSqlQuery& query, const QVariantList& values) {
     run(query);
 }
 
+void HistoryStore::runReading(QSqlQuery& query, const QVariantList& values,
+                              const std::function<void(const QSqlQuery&)>& onResult) {
+    runWith(query, values);
+    while (query.next())
+        if (onResult)
+            onResult(query);
+    query.finish();
+}
+
 void HistoryStore::runRows(const std::function<QString(std::size_t)>& sqlFor,
                            const std::vector<QVariantList>& rows,
                            const std::function<void(const QSqlQuery&)>& onResult) {
-    auto row = rows.begin();
     const std::size_t most = postgres_ ? kPostgresRowsPerStatement : kSqliteRowsPerStatement;
+    auto row = rows.begin();
     for (const std::size_t size : statementSizes(rows.size(), most)) {
-        QSqlQuery& query = prepared(sqlFor(size));
         QVariantList values;
         for (const auto end = row + std::ptrdiff_t(size); row != end; ++row)
             values += *row;
-        runWith(query, values);
-        while (query.next())
-            if (onResult)
-                onResult(query);
-        query.finish();
+        runReading(prepared(sqlFor(size)), values, onResult);
     }
+}
+
+void HistoryStore::insertRows(const QString& table, const std::vector<Column>& columns,
+                              const QString& onConflict, const std::vector<QVariantList>& rows,
+                              const std::function<void(const QSqlQuery&)>& onResult) {
+    QStringList names;
+    for (const Column& column : columns)
+        names << column.name;
+    const QString insert = "INSERT INTO " + table + " (" + names.join(", ") + ") ";
+    if (!postgres_) {
+        runRows(
+            [&](std::size_t n) {
+                return insert + "VALUES " + placeholders(int(columns.size()), n) + " " + onConflict;
+            },
+            rows, onResult);
+        return;
+    }
+    // One statement whatever the batch: each column's values as one array, which PostgreSQL
+    // reads far quicker than as many values in the statement's text.
+    if (rows.empty())
+        return;
+    QStringList arrays;
+    QVariantList values;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        arrays << QString("?::%1[]").arg(columns[i].postgresType);
+        values << arrayLiteral(rows, qsizetype(i));
+    }
+    runReading(prepared(insert + "SELECT * FROM unnest(" + arrays.join(", ") + ") " + onConflict),
+               values, onResult);
 }
 
 void HistoryStore::exec(const QString& sql) {
@@ -431,18 +489,25 @@ std::vector<std::pair<QString, QString>> HistoryStore::insertVisits(
                         text(firmwareHeld(*line)), text(line->profile), text(line->result),
                         text(receivedAt), QVariant(line->bytes)});
     std::vector<std::pair<QString, QString>> inserted;
-    runRows(
-        [](std::size_t n) {
-            return "INSERT INTO visits (visit, journal, seq, prev, line_hash, station, time,"
-                   " identifier, identifier_key, firmware, profile, result, received_at, line)"
-                   " VALUES " +
-                   placeholders(14, n) +
-                   " ON CONFLICT (visit) DO NOTHING RETURNING visit, line_hash";
-        },
-        rows,
-        [&inserted](const QSqlQuery& row) {
-            inserted.emplace_back(row.value(0).toString(), row.value(1).toString());
-        });
+    insertRows("visits",
+               {{"visit", "text"},
+                {"journal", "text"},
+                {"seq", "bigint"},
+                {"prev", "text"},
+                {"line_hash", "text"},
+                {"station", "text"},
+                {"time", "text"},
+                {"identifier", "text"},
+                {"identifier_key", "text"},
+                {"firmware", "text"},
+                {"profile", "text"},
+                {"result", "text"},
+                {"received_at", "text"},
+                {"line", "bytea"}},
+               "ON CONFLICT (visit) DO NOTHING RETURNING visit, line_hash", rows,
+               [&inserted](const QSqlQuery& row) {
+                   inserted.emplace_back(row.value(0).toString(), row.value(1).toString());
+               });
     return inserted;
 }
 
@@ -494,19 +559,18 @@ void HistoryStore::updateBoxes(const std::map<QString, BoxSeen>& boxes) {
                         text(latest.station), text(firmwareHeld(line)), text(line.profile),
                         text(line.result)});
     }
-    runRows(
-        [](std::size_t n) {
-            return "INSERT INTO boxes (identifier_key, identifier, last_time, last_visit, station,"
-                   " firmware, profile, result) VALUES " +
-                   placeholders(8, n) +
-                   " ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
-                   " last_time = excluded.last_time, last_visit = excluded.last_visit,"
-                   " station = excluded.station, firmware = excluded.firmware,"
-                   " profile = excluded.profile, result = excluded.result"
-                   " WHERE (excluded.last_time, excluded.last_visit) >"
-                   " (boxes.last_time, boxes.last_visit)";
-        },
-        rows);
+    std::vector<Column> columns;
+    for (const char* name : {"identifier_key", "identifier", "last_time", "last_visit", "station",
+                             "firmware", "profile", "result"})
+        columns.push_back({name, "text"});
+    insertRows("boxes", columns,
+               "ON CONFLICT (identifier_key) DO UPDATE SET identifier = excluded.identifier,"
+               " last_time = excluded.last_time, last_visit = excluded.last_visit,"
+               " station = excluded.station, firmware = excluded.firmware,"
+               " profile = excluded.profile, result = excluded.result"
+               " WHERE (excluded.last_time, excluded.last_visit) >"
+               " (boxes.last_time, boxes.last_visit)",
+               rows);
 }
 
 void HistoryStore::updateJournal(const QString& journal, const JournalSeen& seen) {
@@ -660,14 +724,16 @@ std::vector<BoxState> HistoryStore::boxes(const HistoryFilter& filter, const Pag
     HistoryFilter exact = filter;
     exact.search.clear();
     Where where = filterWhere(exact, "last_time");
-    // SQLite finds the piece through the boxes' trigrams when it has one (three characters or
-    // more); PostgreSQL's trigram index serves the LIKE itself.
+    // The piece is looked up among the boxes' trigrams: PostgreSQL's index serves a LIKE,
+    // SQLite's a phrase of three characters or more.
     const QString piece = identifierKey(filter.search);
-    if (!postgres_ && piece.size() >= 3)
-        where.add(
-            "identifier_key IN (SELECT identifier_key FROM box_pieces"
-            " WHERE box_pieces MATCH ?)",
-            '"' + QString(piece).replace('"', "\"\"") + '"');
+    const QString amongPieces =
+        "identifier_key IN (SELECT identifier_key FROM box_pieces WHERE %1)";
+    if (postgres_ && !piece.isEmpty())
+        where.add(amongPieces.arg(kPieceClause), likePattern(piece));
+    else if (piece.size() >= 3)
+        where.add(amongPieces.arg("box_pieces MATCH ?"),
+                  '"' + QString(piece).replace('"', "\"\"") + '"');
     else if (!piece.isEmpty())
         where.add(kPieceClause, likePattern(piece));
     addPageKey(where, after, "last_time", "last_visit", false);
@@ -919,6 +985,7 @@ void HistoryStore::grantServerRole(const QString& role) {
             "GRANT SELECT, INSERT, UPDATE ON boxes, journals, stations, visit_counts,"
             " station_backlogs TO " +
             quoted);
+        exec("GRANT SELECT, INSERT ON box_pieces TO " + quoted);
         exec("GRANT SELECT ON tokens, schema_version TO " + quoted);
         commit();
     } catch (...) {

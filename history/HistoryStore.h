@@ -23,7 +23,7 @@ class StoreError : public std::runtime_error {
 };
 
 // The schema this program reads and writes; a database made by a newer program is refused.
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
 
 enum class IngestOutcome { Stored, Duplicate, Conflict };
 const char* outcomeName(IngestOutcome outcome);
@@ -173,11 +173,21 @@ class HistoryStore {
     // new values; the caller reads its rows before the statement is run again.
     QSqlQuery& prepared(const QString& sql);
     void runWith(QSqlQuery& query, const QVariantList& values);
-    // Runs the statement sqlFor(n) takes n rows with over every row, a few statements in all;
-    // onResult reads each result row.
+    // Runs the query with the values; onResult reads each result row.
+    void runReading(QSqlQuery& query, const QVariantList& values,
+                    const std::function<void(const QSqlQuery&)>& onResult);
+    // Runs the statement sqlFor(n) takes n rows with over every row, a few statements in all.
     void runRows(const std::function<QString(std::size_t)>& sqlFor,
                  const std::vector<QVariantList>& rows,
                  const std::function<void(const QSqlQuery&)>& onResult = {});
+    struct Column {
+        const char* name;
+        const char* postgresType;
+    };
+    // INSERT INTO table (columns) of the rows, then onConflict, which may return rows.
+    void insertRows(const QString& table, const std::vector<Column>& columns,
+                    const QString& onConflict, const std::vector<QVariantList>& rows,
+                    const std::function<void(const QSqlQuery&)>& onResult = {});
     void run(QSqlQuery& query);
     void exec(const QString& sql);
     void begin();

@@ -203,6 +203,25 @@ TEST_F(ServerTest, CsvHoldsExactlyTheFilteredVisits) {
     EXPECT_EQ(rows, expected);
 }
 
+TEST_F(ServerTest, CsvFieldsHoldTheLinesTextQuotedWhereTheyMustBe) {
+    const ServedHistory server(db);
+    QByteArray line =
+        TestJournal("bancada-1")
+            .next("00AA0001", {{"result", "failed"},
+                               {"reason", QString::fromUtf8("tensão, \"baixa\"\nrepita\x01 ✓ 𝄞")},
+                               {"stopped_at",
+                                QJsonObject{{"step", "gravar"}, {"packet", 7}, {"packets", 12}}}});
+    // A character beyond the first plane as another writer may escape it.
+    line.replace("𝄞", "\\ud834\\udd1e");
+    ASSERT_EQ(server.post(line).value("stored").toInt(), 1);
+
+    const auto csv = server.client().Get("/api/v1/visits?format=csv");
+    ASSERT_TRUE(csv && csv->status == 200);
+    EXPECT_NE(csv->body.find("\"tensão, \"\"baixa\"\"\nrepita\x01 ✓ 𝄞\",,41.5,update,gravar,7,12,"),
+              std::string::npos)
+        << csv->body;
+}
+
 TEST(TwoServersTest, ShareOnePostgresAndStoreEachVisitExactlyOnce) {
     if (TempPostgres::serverBinaries().isEmpty())
         GTEST_SKIP() << "no PostgreSQL server here (apt-get install postgresql)";
