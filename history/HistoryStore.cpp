@@ -74,7 +74,8 @@ QString placeholders(int columns, std::size_t rows) {
     return QStringList(qsizetype(rows), row).join(", ");
 }
 
-// A PostgreSQL array literal of one column of the rows: each value quoted, bytes as hex.
+// A PostgreSQL array literal of one column of the rows: each value quoted, bytes as hex. A
+// batch's lines make megabytes of it, so whole values are appended wherever nothing needs escaping.
 QString arrayLiteral(const std::vector<QVariantList>& rows, qsizetype column) {
     QString literal = "{";
     for (const QVariantList& row : rows) {
@@ -83,18 +84,24 @@ QString arrayLiteral(const std::vector<QVariantList>& rows, qsizetype column) {
         const QVariant& value = row[column];
         if (value.isNull()) {
             literal += "NULL";
-            continue;
+        } else if (value.typeId() == QMetaType::QByteArray) {
+            literal += QLatin1StringView(R"("\\x)");
+            literal += QLatin1StringView(value.toByteArray().toHex());
+            literal += '"';
+        } else {
+            const QString element = value.toString();
+            literal += '"';
+            if (!element.contains('"') && !element.contains('\\')) {
+                literal += element;
+            } else {
+                for (const QChar c : element) {
+                    if (c == '"' || c == '\\')
+                        literal += '\\';
+                    literal += c;
+                }
+            }
+            literal += '"';
         }
-        const QString element = value.typeId() == QMetaType::QByteArray
-                                    ? "\\x" + QString::fromLatin1(value.toByteArray().toHex())
-                                    : value.toString();
-        literal += '"';
-        for (const QChar c : element) {
-            if (c == '"' || c == '\\')
-                literal += '\\';
-            literal += c;
-        }
-        literal += '"';
     }
     return literal + '}';
 }
@@ -607,16 +614,13 @@ void HistoryStore::updateJournal(const QString& journal, const JournalSeen& seen
 }
 
 void HistoryStore::addVisitCounts(const std::map<CountKey, qint64>& counts) {
-    QSqlQuery count = prepare(
+    QSqlQuery& count = prepared(
         "INSERT INTO visit_counts (hour, day, result, reason, visits) VALUES (?, ?, ?, ?, ?)"
         " ON CONFLICT (hour, day, result, reason) DO UPDATE SET"
         " visits = visit_counts.visits + excluded.visits");
-    for (const auto& [key, visits] : counts) {
-        for (const QVariant& value :
-             {text(key.hour), text(key.day), text(key.result), text(key.reason), QVariant(visits)})
-            count.addBindValue(value);
-        run(count);
-    }
+    for (const auto& [key, visits] : counts)
+        runWith(count, {text(key.hour), text(key.day), text(key.result), text(key.reason),
+                        QVariant(visits)});
 }
 
 // The visits stored before the counts were kept, counted once when the schema gains them.
