@@ -43,11 +43,13 @@ void addEnvironmentPorts(std::vector<std::string>& ports) {
     const std::string all = named;
     for (size_t begin = 0; begin <= all.size();) {
         const size_t end = std::min(all.find(':', begin), all.size());
-        const std::string item = all.substr(begin, end - begin);
+        // A relative name is taken from where the tool was started, as a shell user means it.
         std::error_code error;
-        if (item.starts_with('/') && std::filesystem::is_directory(item, error))
+        const std::string item =
+            end > begin ? fs::absolute(all.substr(begin, end - begin), error).string() : "";
+        if (!item.empty() && fs::is_directory(item, error))
             addFolderPorts(item, ports);
-        else if (item.starts_with('/'))
+        else if (!item.empty())
             ports.push_back(item);
         begin = end + 1;
     }
