@@ -59,10 +59,13 @@ void BoxLink::portFailed(const EComPort& error, bool underWay) const {
 }
 
 std::span<const uint8_t> BoxLink::readEvent() {
-    const int count = port_.InputCount();
-    rx_.resize(std::size_t(std::max(count, 0)));
-    const int got = count > 0 ? port_.Read(rx_.data(), count) : 0;
-    return std::span<const uint8_t>(rx_.data(), std::size_t(std::max(got, 0)));
+    std::size_t got = 0;
+    for (;;) {
+        got += std::size_t(port_.ReadArrived(rx_.data() + got, int(rx_.size() - got)));
+        if (got < rx_.size())
+            return std::span<const uint8_t>(rx_.data(), got);
+        rx_.resize(rx_.size() * 2);  // more had arrived than the buffer held: all is one event
+    }
 }
 
 std::optional<Announcement> BoxLink::waitForAnnouncement(std::chrono::milliseconds limit) try {

@@ -90,7 +90,7 @@ class BoxLink {
     ShiftCounter shift_;
     ConfigBlockBytes readBack_{};
     uint32_t base_ = 0;
-    std::vector<uint8_t> rx_;
+    std::vector<uint8_t> rx_ = std::vector<uint8_t>(4096);
     std::array<uint8_t, kMaxToolFrame> tx_{};
     bool stepNow_ = false;
 };

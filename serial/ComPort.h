@@ -134,6 +134,9 @@ class TCustomComPort : public QObject {
 
     // Bytes waiting in the receive queue (FIONREAD); EComPort 10 on failure.
     int InputCount() const;
+    // What has arrived, at most capacity bytes, at once whatever the read timeouts; 0 when
+    // nothing has. EComPort 3, or 10 where the queue is counted first.
+    int ReadArrived(void* buffer, int capacity);
 
     // Waits on the calling thread, when the port has no event thread, until one of events
     // happens, stop is raised or timeoutMs passes (-1: no limit). Returns the events that
