@@ -144,6 +144,9 @@ class TCustomComPort : public QObject {
     // waiting fails or the line hangs up.
     TComEvents WaitForEvent(TComEvents events, const TComSignal& stop, int timeoutMs);
 
+    // The open port's descriptor (its handle on Windows), for a wait on many ports at once.
+    NativeHandle Handle() const { return handle_; }
+
     // For tests: how many event threads this port has started in its lifetime.
     int ThreadsStarted() const { return threadsStarted_; }
 
