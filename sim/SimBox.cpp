@@ -107,8 +107,10 @@ struct Registration {
 // something due, and serves those that have something to do.
 class SimBoxLoop {
   public:
-    SimBoxLoop();   // starts the thread
-    ~SimBoxLoop();  // ends it; the boxes have left
+    // Starts the thread, serving only from the start when given: a box of its own needs no
+    // hand-over but the thread's start and end.
+    explicit SimBoxLoop(SimBox::Impl* only = nullptr);
+    ~SimBoxLoop();  // ends the thread; a group's boxes have left
     SimBoxLoop(const SimBoxLoop&) = delete;
     SimBoxLoop& operator=(const SimBoxLoop&) = delete;
 
@@ -178,13 +180,14 @@ struct SimBox::Impl {
     FaultInjector injector;
     EventSink sink;
     bool running = false;
+    bool leaving = false;  // stop() under way: the loop may be going
     bool hangUpWanted = false;
     std::string path;
     const std::string device;  // the existing terminal served, or empty for a pseudo-terminal
     Fd master;
 
     SimBoxGroup* const group;
-    std::unique_ptr<SimBoxLoop> ownLoop;  // when no group serves the box
+    std::unique_ptr<SimBoxLoop> ownLoop;  // when no group serves the box; start and stop's
     SimBoxLoop* loop = nullptr;           // serving the box while it runs
     Fd watch;
     std::mutex lifecycle;  // start and stop one at a time
@@ -201,7 +204,7 @@ struct SimBox::Impl {
     SimClock::time_point lastToolFrame{}, lastRx{}, nextStatus{};
 };
 
-SimBoxLoop::SimBoxLoop()
+SimBoxLoop::SimBoxLoop(SimBox::Impl* only)
     : epoll_(epoll_create1(EPOLL_CLOEXEC)), wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     if (!epoll_.valid())
         throw systemError("epoll_create1");
@@ -212,6 +215,10 @@ SimBoxLoop::SimBoxLoop()
     e.data.ptr = nullptr;  // the wake-up, apart from every box's descriptors
     if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &e) != 0)
         throw systemError("epoll_ctl");
+    if (only) {
+        only->loop = this;
+        served_.push_back(only);
+    }
     thread_ = std::thread([this] { run(); });
 }
 
@@ -289,6 +296,8 @@ std::optional<timespec> SimBoxLoop::timeout(SimClock::time_point now) const {
 }
 
 void SimBoxLoop::run() {
+    for (SimBox::Impl* box : served_)
+        box->begin(SimClock::now());
     std::vector<epoll_event> ready(256);
     while (!stopWanted_.load()) {
         const std::optional<timespec> wait = timeout(SimClock::now());
@@ -638,18 +647,16 @@ std::string SimBox::portPath() const {
 
 void SimBox::start() {
     std::lock_guard life(impl_->lifecycle);
-    {
-        std::lock_guard lock(impl_->mu);
-        if (impl_->running)
-            return;
+    std::unique_lock lock(impl_->mu);
+    if (impl_->running)
+        return;
+    impl_->running = true;
+    if (!impl_->group) {
+        impl_->ownLoop = std::make_unique<SimBoxLoop>(impl_.get());
+        return;
     }
-    auto ownLoop = impl_->group ? nullptr : std::make_unique<SimBoxLoop>();
-    {
-        std::lock_guard lock(impl_->mu);
-        impl_->ownLoop = std::move(ownLoop);
-        impl_->loop = impl_->group ? impl_->group->loop_.get() : impl_->ownLoop.get();
-        impl_->running = true;
-    }
+    impl_->loop = impl_->group->loop_.get();
+    lock.unlock();
     impl_->loop->join(*impl_);
 }
 
@@ -659,19 +666,20 @@ void SimBox::stop() {
         std::lock_guard lock(impl_->mu);
         if (!impl_->running)
             return;
+        impl_->leaving = true;
     }
-    impl_->loop->leave(*impl_);
-    std::unique_ptr<SimBoxLoop> ownLoop;
-    {
-        std::lock_guard lock(impl_->mu);
-        impl_->running = false;
-        impl_->loop = nullptr;
-        ownLoop = std::move(impl_->ownLoop);
-        // A hang-up asked for while the box was leaving.
-        if (impl_->hangUpWanted) {
-            impl_->hangUpWanted = false;
-            impl_->closeMaster();
-        }
+    // Outside the lock, which the serving thread may be waiting for.
+    if (impl_->ownLoop)
+        impl_->ownLoop.reset();
+    else
+        impl_->loop->leave(*impl_);
+    std::lock_guard lock(impl_->mu);
+    impl_->running = impl_->leaving = false;
+    impl_->loop = nullptr;
+    // A hang-up asked for while the box was leaving.
+    if (impl_->hangUpWanted) {
+        impl_->hangUpWanted = false;
+        impl_->closeMaster();
     }
 }
 
@@ -684,7 +692,8 @@ void SimBox::hangUp() {
         return;
     }
     impl_->hangUpWanted = true;
-    impl_->loop->wakeUp();
+    if (!impl_->leaving)
+        impl_->loop->wakeUp();
     impl_->hungUp.wait(lock, [&] { return !impl_->master.valid(); });
 }
 
