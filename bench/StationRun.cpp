@@ -41,6 +41,7 @@ StationFigures provisionRun(int boxCount, const std::string& vekctl, const std::
     // Each box wants the whole image, then the profile written and verified.
     SimFaults lateReplies;
     lateReplies.delayMs = kReplyDelayMs;
+    SimBoxGroup group;  // one thread serves every box
     std::vector<std::unique_ptr<SimBox>> boxes;
     std::vector<std::string> args{vekctl, "provision", "--profile", profile};
     if (!journal.empty())
@@ -50,8 +51,8 @@ StationFigures provisionRun(int boxCount, const std::string& vekctl, const std::
     SimModel model = fieldBox(30, 100);
     model.newFirmwarePauseMs = pauseMs;
     for (int k = 0; k < boxCount; ++k) {
-        boxes.push_back(
-            std::make_unique<SimBox>(SimStation::modelOf({.model = model}, k), lateReplies));
+        boxes.push_back(std::make_unique<SimBox>(SimStation::modelOf({.model = model}, k),
+                                                 lateReplies, std::string(), &group));
         boxes.back()->start();
         args.push_back("-p");
         args.push_back(boxes.back()->portPath());

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "app/EventLoop.h"
 #include "bench/Flows.h"
@@ -34,7 +36,28 @@ struct Options {
     bool flows = true;
     bool bare = true;  // off: the window's flows alone, for a profiler
     bool station = true;
+    // The station tables' box counts; one box, which the others are measured against, always.
+    std::vector<int> boxCounts{1, 4, 8, 16, 32, 64};
+    bool sync = true;  // the station with and without its history server
 };
+
+// "1,64" as counts, one box included; exits on anything else.
+std::vector<int> countsOf(const std::string& list) {
+    std::vector<int> counts{1};
+    for (std::size_t at = 0; at < list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const int count = std::atoi(list.substr(at, comma - at).c_str());
+        if (count < 1) {
+            std::fprintf(stderr, "vekbench: --boxes wants counts such as 1,16,64\n");
+            std::exit(2);
+        }
+        counts.push_back(count);
+        at = comma + 1;
+    }
+    std::sort(counts.begin(), counts.end());
+    counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
+    return counts;
+}
 
 Options parse(int argc, char* argv[]) {
     Options o;
@@ -47,12 +70,17 @@ Options parse(int argc, char* argv[]) {
             o.tool = argv[++i];
         } else if (arg == "--minimal" && hasValue) {
             o.minimal = argv[++i];
+        } else if (arg == "--vekctl" && hasValue) {
+            o.vekctl = argv[++i];
         } else if (arg == "--one-label" && hasValue) {
             o.oneLabel = argv[++i];
         } else if (arg == "--no-startup") {
             o.startup = false;
         } else if (arg == "--no-station") {
             o.station = false;
+        } else if (arg == "--boxes" && hasValue) {
+            o.boxCounts = countsOf(argv[++i]);
+            o.sync = false;
         } else if (arg == "--station-only") {
             o.flows = o.startup = false;
         } else if (arg == "--startup-only") {
@@ -64,8 +92,9 @@ Options parse(int argc, char* argv[]) {
             std::fprintf(
                 stderr,
                 "usage: vekbench [--runs N] [--tool PATH] [--minimal PATH] [--one-label PATH] "
+                "[--vekctl PATH] "
                 "[--no-startup | --startup-only | --window-only] [--no-station | "
-                "--station-only]\n");
+                "--station-only] [--boxes N,M,... (the station's counts, without the sync)]\n");
             std::exit(2);
         }
     }
@@ -335,11 +364,11 @@ double stationTable(const Options& o, int pauseMs, std::span<const int> counts) 
 }
 
 void runStation(const Options& o) {
-    constexpr int kCounts[] = {1, 4, 8, 16, 32, 64};
-    stationTable(o, 1000, kCounts);
+    stationTable(o, 1000, o.boxCounts);
     // The same with no pause, so that a fixed wait does not flatter the ratio.
-    stationTable(o, 0, kCounts);
-    syncAgainstNone(o);
+    stationTable(o, 0, o.boxCounts);
+    if (o.sync)
+        syncAgainstNone(o);
 }
 
 }  // namespace

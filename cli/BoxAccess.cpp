@@ -66,9 +66,9 @@ std::vector<std::string> listPorts() {
     return ports;
 }
 
-std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop) {
+std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop, PaceLoop* loop) {
     try {
-        return std::make_unique<BoxLink>(port, stop);
+        return std::make_unique<BoxLink>(port, stop, loop);
     } catch (const EComPort& error) {
         if (error.ErrorCode() == 1)
             throw CommandFailure(kExitPortUnavailable, openFailureId(error),

@@ -23,8 +23,10 @@ struct ReachedBox {
 // The serial ports present; CommandFailure kExitPortUnavailable when they cannot be listed.
 std::vector<std::string> listPorts();
 
-// Opens a port; CommandFailure kExitPortUnavailable with the reason when it cannot.
-std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop);
+// Opens a port, its transfers and reads paced by loop when given; CommandFailure
+// kExitPortUnavailable with the reason when it cannot.
+std::unique_ptr<BoxLink> openBox(const std::string& port, const TComSignal& stop,
+                                 PaceLoop* loop = nullptr);
 
 // The box named: a path, a device name ("ttyACM0") or "id:" and its identifier as the
 // window shows it (dashes or spaces between the groups, or none), which probes every port at once

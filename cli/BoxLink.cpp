@@ -23,13 +23,13 @@ std::string oneLine(const std::string& report) {
     return from > 0 ? line + ")" : line;
 }
 
-int millisecondsUntil(Clock::time_point when) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
-    return int(std::max<int64_t>(left.count(), 0));
+Clock::duration intervalOf(bool transfer) {
+    return transfer ? kTransferStepInterval : kReadStepInterval;
 }
 }  // namespace
 
-BoxLink::BoxLink(const std::string& port, const TComSignal& stop) : stop_(stop) {
+BoxLink::BoxLink(const std::string& port, const TComSignal& stop, PaceLoop* loop)
+    : stop_(stop), loop_(loop) {
     setBoxLineSettings(port_);
     port_.Events = 0;
     port_.Port = port;
@@ -59,10 +59,13 @@ void BoxLink::portFailed(const EComPort& error, bool underWay) const {
 }
 
 std::span<const uint8_t> BoxLink::readEvent() {
-    const int count = port_.InputCount();
-    rx_.resize(std::size_t(std::max(count, 0)));
-    const int got = count > 0 ? port_.Read(rx_.data(), count) : 0;
-    return std::span<const uint8_t>(rx_.data(), std::size_t(std::max(got, 0)));
+    std::size_t got = 0;
+    for (;;) {
+        got += std::size_t(port_.ReadArrived(rx_.data() + got, int(rx_.size() - got)));
+        if (got < rx_.size())
+            return std::span<const uint8_t>(rx_.data(), got);
+        rx_.resize(rx_.size() * 2);  // more had arrived than the buffer held: all is one event
+    }
 }
 
 std::optional<Announcement> BoxLink::waitForAnnouncement(std::chrono::milliseconds limit) try {
@@ -187,40 +190,46 @@ bool BoxLink::receive(Pacing pacing) {
     return complete;
 }
 
+void BoxLink::reportProgress() {
+    // The whole count is reached only when the box confirms the end.
+    const uint32_t done = pacing_ == Pacing::Transfer ? state_.PacketNo : state_.AckedNo;
+    if (*progress_ && done != shown_ && done < state_.PacketCount)
+        (*progress_)(shown_ = done, state_.PacketCount);
+}
+
 void BoxLink::pace(Pacing pacing, const Progress& progress) {
-    const auto interval = pacing == Pacing::Transfer ? kTransferStepInterval : kReadStepInterval;
-    uint32_t shown = 0;
-    const auto report = [&] {
-        // The whole count is reached only when the box confirms the end, below.
-        const uint32_t done = pacing == Pacing::Transfer ? state_.PacketNo : state_.AckedNo;
-        if (progress && done != shown && done < state_.PacketCount)
-            progress(shown = done, state_.PacketCount);
-    };
+    pacing_ = pacing;
+    progress_ = &progress;
+    shown_ = 0;
     // The pacer's timer starts with the first send and keeps its beat: answers run steps in
     // between without moving it.
     step(pacing);
-    auto nextTick = Clock::now() + interval;
-    for (;;) {
-        throwIfStopped();
-        const TComEvents events = port_.WaitForEvent(evRxChar, stop_, millisecondsUntil(nextTick));
-        throwIfStopped();
-        if (events != 0) {
-            if (receive(pacing)) {
-                if (progress && shown != state_.PacketCount)
-                    progress(state_.PacketCount, state_.PacketCount);
-                return;
-            }
-            if (std::exchange(stepNow_, false))
-                step(pacing);
+    nextTick_ = Clock::now() + intervalOf(pacing == Pacing::Transfer);
+    if (loop_)
+        loop_->drive(*this);
+    else
+        paceHere(*this, stop_);
+}
+
+bool BoxLink::advance(bool bytesArrived) {
+    if (bytesArrived) {
+        if (receive(pacing_)) {
+            if (*progress_ && shown_ != state_.PacketCount)
+                (*progress_)(state_.PacketCount, state_.PacketCount);
+            return true;
         }
-        if (Clock::now() >= nextTick) {
-            step(pacing);
-            nextTick += interval;
-            if (nextTick <= Clock::now())
-                nextTick = Clock::now() + interval;
-        }
-        report();
+        if (std::exchange(stepNow_, false))
+            step(pacing_);
     }
+    if (Clock::now() >= nextTick_) {
+        step(pacing_);
+        const auto interval = intervalOf(pacing_ == Pacing::Transfer);
+        nextTick_ += interval;
+        if (nextTick_ <= Clock::now())
+            nextTick_ = Clock::now() + interval;
+    }
+    reportProgress();
+    return false;
 }
 
 }  // namespace vek

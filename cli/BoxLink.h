@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/PaceLoop.h"
 #include "config/ConfigBlock.h"
 #include "link/DevicePacket.h"
 #include "link/DeviceStatus.h"
@@ -33,29 +34,24 @@ class LinkError : public std::runtime_error {
     std::string title_;
 };
 
-// The stop signal was raised during an operation.
-class Interrupted : public std::exception {
-  public:
-    const char* what() const noexcept override { return "interrupted"; }
-};
-
 // How the box made itself known: its status, or an operating-mode packet alone.
 struct Announcement {
     std::optional<DeviceInfo> status;
     bool operatingMode() const { return !status || status->mode == 0; }
 };
 
-// One box on one port, driven from the calling thread with blocking waits: the frames, the pacing,
-// the repeats and the reports of the window, without a window. The port has no event thread; each
-// wait for bytes is one receive event, taken as one frame as the window takes it. Every wait ends
-// at once when stop is raised, with Interrupted. A port that fails once open (the box unplugged)
+// One box on one port, driven with blocking waits: the frames, the pacing, the repeats and the
+// reports of the window, without a window. The port has no event thread; each wait for bytes is
+// one receive event, taken as one frame as the window takes it. A transfer or read is paced on the
+// calling thread, or with a loop on the loop's thread while the caller waits. Every wait ends at
+// once when stop is raised, with Interrupted. A port that fails once open (the box unplugged)
 // comes as CommandFailure "port_lost", in the technician's words with the packet reached.
-class BoxLink {
+class BoxLink final : private Paced {
   public:
     using Progress = std::function<void(uint32_t done, uint32_t total)>;
 
     // Opens the port at the box's line settings and discards what waits in it.
-    BoxLink(const std::string& port, const TComSignal& stop);
+    BoxLink(const std::string& port, const TComSignal& stop, PaceLoop* loop = nullptr);
     ~BoxLink();  // closes the port
     BoxLink(const BoxLink&) = delete;
     BoxLink& operator=(const BoxLink&) = delete;
@@ -75,6 +71,10 @@ class BoxLink {
   private:
     enum class Pacing { Transfer, Read };
     void pace(Pacing pacing, const Progress& progress);
+    TComPort& port() override { return port_; }
+    Clock::time_point nextTick() const override { return nextTick_; }
+    bool advance(bool bytesArrived) override;
+    void reportProgress();
     void step(Pacing pacing);
     void send(Pacing pacing);
     // One receive event; true when the transfer or read is complete.
@@ -86,11 +86,17 @@ class BoxLink {
 
     TComPort port_;
     const TComSignal& stop_;
+    PaceLoop* const loop_;
+    // The transfer or read under way.
+    Pacing pacing_ = Pacing::Transfer;
+    const Progress* progress_ = nullptr;
+    Clock::time_point nextTick_{};
+    uint32_t shown_ = 0;  // the progress last reported
     TransferState state_;
     ShiftCounter shift_;
     ConfigBlockBytes readBack_{};
     uint32_t base_ = 0;
-    std::vector<uint8_t> rx_;
+    std::vector<uint8_t> rx_ = std::vector<uint8_t>(4096);
     std::array<uint8_t, kMaxToolFrame> tx_{};
     bool stepNow_ = false;
 };

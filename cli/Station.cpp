@@ -36,6 +36,7 @@ struct Context {
     RecordFile* record;
     JournalSync* sync;
     std::atomic<bool>& recordFailed;
+    PaceLoop& loop;
 };
 
 // One box's visit, from its port's opening to its record line.
@@ -51,7 +52,7 @@ VisitRecord visit(const std::string& port, const Context& c) {
     VisitRecord v;
     try {
         c.out.phase(port, "identify", "");
-        link = openBox(port, c.stop);
+        link = openBox(port, c.stop, &c.loop);
         const auto announcement = link->waitForAnnouncement(c.options.wait);
         if (!announcement)
             throw CommandFailure(kExitNoBox, "no_box", "nenhum Vek respondeu");
@@ -127,7 +128,9 @@ int provision(const StationOptions& options, StationOutput& out, const TComSigna
             options.recordFile, QString::fromStdString(options.syncUrl),
             QString::fromStdString(options.syncToken), [&out](const SyncState& s) { out.sync(s); });
     std::atomic<bool> recordFailed = false;
-    const Context context{options, out, stop, record.get(), sync.get(), recordFailed};
+    // Every box's transfers and reads on one thread; the visits wait for them on theirs.
+    PaceLoop loop(stop);
+    const Context context{options, out, stop, record.get(), sync.get(), recordFailed, loop};
     std::mutex mutex;  // guards the last visits
     // Each box's last visit (a port's, when no box answered there): a box that failed and was
     // later serviced counts as serviced.

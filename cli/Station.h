@@ -25,9 +25,9 @@ struct StationOptions {
 
 // The provisioning station: each box identified, its firmware brought up to date, the profile
 // written unless the box holds it already, read back and verified, and the visit recorded. Ports
-// are serviced in parallel, each on a thread of its own, at most jobs at once. With watch it runs
-// until stop, servicing each box once per plug-in. Returns the exit code: all succeeded, some
-// failed, or interrupted.
+// are serviced in parallel, each on a thread of its own, at most jobs at once, their transfers and
+// reads paced together on one more thread. With watch it runs until stop, servicing each box once
+// per plug-in. Returns the exit code: all succeeded, some failed, or interrupted.
 int provision(const StationOptions& options, StationOutput& out, const TComSignal& stop);
 
 }  // namespace vek

@@ -134,12 +134,18 @@ class TCustomComPort : public QObject {
 
     // Bytes waiting in the receive queue (FIONREAD); EComPort 10 on failure.
     int InputCount() const;
+    // What has arrived, at most capacity bytes, at once whatever the read timeouts; 0 when
+    // nothing has. EComPort 3, or 10 where the queue is counted first.
+    int ReadArrived(void* buffer, int capacity);
 
     // Waits on the calling thread, when the port has no event thread, until one of events
     // happens, stop is raised or timeoutMs passes (-1: no limit). Returns the events that
     // happened, none on a timeout or a stop. EComPort 20 while the event thread runs, 21 when the
     // waiting fails or the line hangs up.
     TComEvents WaitForEvent(TComEvents events, const TComSignal& stop, int timeoutMs);
+
+    // The open port's descriptor (its handle on Windows), for a wait on many ports at once.
+    NativeHandle Handle() const { return handle_; }
 
     // For tests: how many event threads this port has started in its lifetime.
     int ThreadsStarted() const { return threadsStarted_; }

@@ -258,6 +258,22 @@ int TCustomComPort::Read(void* buffer, int count) {
     return got;
 }
 
+// One read, no count asked first: a terminal's read hands over what its queue holds.
+int TCustomComPort::ReadArrived(void* buffer, int capacity) {
+    while (capacity > 0) {
+        const ssize_t n = ::read(fd(), buffer, static_cast<size_t>(capacity));
+        if (n > 0)
+            return static_cast<int>(n);
+        if (n == 0)
+            throw EComPort(3, EIO);  // the line hung up
+        if (errno == EAGAIN)
+            break;
+        if (errno != EINTR)
+            throw EComPort(3, errno);
+    }
+    return 0;
+}
+
 int TCustomComPort::Write(const void* buffer, int count) {
     if (count <= 0)
         return 0;

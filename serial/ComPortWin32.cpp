@@ -170,6 +170,11 @@ int TCustomComPort::Read(void* buffer, int count) {
     return int(transferred);
 }
 
+int TCustomComPort::ReadArrived(void* buffer, int capacity) {
+    const int count = std::min(InputCount(), capacity);
+    return count > 0 ? Read(buffer, count) : 0;
+}
+
 int TCustomComPort::Write(const void* buffer, int count) {
     if (count <= 0)
         return 0;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "link/DevicePacket.h"
 #include "sim/FaultInjector.h"
@@ -35,6 +37,7 @@ constexpr auto kStatusAfterAck = 10ms;         // a restarted box's first status
 constexpr auto kPartialFrameLimit = 200ms;     // the tool writes whole frames: a late rest is noise
 constexpr auto kProbeInterval = 50ms;          // connection checks without an inotify watch
 constexpr std::size_t kReadChunk = 4096;
+constexpr auto kLongestWait = std::chrono::seconds(60);
 
 std::system_error systemError(const char* what) {
     return std::system_error(errno, std::generic_category(), what);
@@ -91,36 +94,75 @@ void drain(int fd) {
     }
 }
 
-int millisecondsUntil(SimClock::time_point at, SimClock::time_point now) {
-    if (at <= now)
-        return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(at - now).count();
-    return int(std::min<long long>(ms, 60'000));
-}
+// A descriptor in the loop's epoll set, with what it was last found ready for.
+struct Registration {
+    int fd = -1;
+    uint32_t events = 0;  // none: not in the set
+    uint32_t ready = 0;
+};
 
 }  // namespace
 
+// Waits on the descriptors of the boxes it serves and on the earliest time one of them has
+// something due, and serves those that have something to do.
+class SimBoxLoop {
+  public:
+    // Starts the thread, serving only from the start when given: a box of its own needs no
+    // hand-over but the thread's start and end.
+    explicit SimBoxLoop(SimBox::Impl* only = nullptr);
+    ~SimBoxLoop();  // ends the thread; a group's boxes have left
+    SimBoxLoop(const SimBoxLoop&) = delete;
+    SimBoxLoop& operator=(const SimBoxLoop&) = delete;
+
+    // Each returns once the thread has taken the box in, or let it go.
+    void join(SimBox::Impl& box) { change(box, true); }
+    void leave(SimBox::Impl& box) { change(box, false); }
+    void wakeUp();
+    // The loop's thread alone: fd waited on for events, or for nothing when either is none.
+    void watch(Registration& r, int fd, uint32_t events);
+
+  private:
+    struct Change {
+        SimBox::Impl* box;
+        bool join;
+    };
+    void change(SimBox::Impl& box, bool join);
+    void run();
+    std::optional<timespec> timeout(SimClock::time_point now) const;
+    void applyChanges(SimClock::time_point now);
+
+    Fd epoll_;
+    Fd wake_;
+    std::atomic<bool> stopWanted_{false};
+    std::mutex mu_;  // the changes and their count
+    std::condition_variable changed_;
+    std::vector<Change> changes_;
+    uint64_t requested_ = 0, applied_ = 0;
+    bool running_ = true;
+    std::vector<SimBox::Impl*> served_;  // the thread's own
+    std::thread thread_;
+};
+
 struct SimBox::Impl {
-    Impl(SimModel model, const SimFaults& faults, std::string device)
+    Impl(SimModel model, const SimFaults& faults, std::string device, SimBoxGroup* group)
         : responder(std::move(model)),
           injector(faults),
           device(std::move(device)),
           master(openBoxEnd(this->device, path)),
-          wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-          watch(this->device.empty() ? watchOpens(path) : Fd()) {
-        if (!wake.valid())
-            throw systemError("eventfd");
-    }
+          group(group),
+          watch(this->device.empty() ? watchOpens(path) : Fd()) {}
 
-    void run();
-    void wakeUp();
+    void begin(SimClock::time_point now);
+    void serve(SimClock::time_point now, bool woken);
+    void updateWaits(SimClock::time_point now);
+    void forgetDescriptors();
     void serveHangUp();
     void dropOff(const std::string& event);
     void comeBackIfDue(SimClock::time_point now);
     void closeMaster();
     void reopenDeviceIfHungUp();
     bool slaveOpen() const;
-    int pollTimeout(SimClock::time_point now) const;
+    std::optional<SimClock::time_point> nextDue(SimClock::time_point now) const;
     void onConnected(SimClock::time_point now);
     void onDisconnected();
     void receive(SimClock::time_point now);
@@ -138,18 +180,21 @@ struct SimBox::Impl {
     FaultInjector injector;
     EventSink sink;
     bool running = false;
+    bool leaving = false;  // stop() under way: the loop may be going
     bool hangUpWanted = false;
     std::string path;
     const std::string device;  // the existing terminal served, or empty for a pseudo-terminal
     Fd master;
 
-    Fd wake;
+    SimBoxGroup* const group;
+    std::unique_ptr<SimBoxLoop> ownLoop;  // when no group serves the box; start and stop's
+    SimBoxLoop* loop = nullptr;           // serving the box while it runs
     Fd watch;
     std::mutex lifecycle;  // start and stop one at a time
-    std::thread thread;
-    std::atomic<bool> stopWanted{false};
 
-    // The thread's own.
+    // The serving thread's own.
+    Registration masterWait, watchWait;
+    std::optional<SimClock::time_point> due;
     FrameAssembler rx{kBoxAddress};
     std::deque<TimedWrite> out;
     std::size_t outWritten = 0;  // bytes of out.front() already written
@@ -159,10 +204,134 @@ struct SimBox::Impl {
     SimClock::time_point lastToolFrame{}, lastRx{}, nextStatus{};
 };
 
-void SimBox::Impl::wakeUp() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wake.get(), &one, sizeof one);
+SimBoxLoop::SimBoxLoop(SimBox::Impl* only)
+    : epoll_(epoll_create1(EPOLL_CLOEXEC)), wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (!epoll_.valid())
+        throw systemError("epoll_create1");
+    if (!wake_.valid())
+        throw systemError("eventfd");
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.ptr = nullptr;  // the wake-up, apart from every box's descriptors
+    if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &e) != 0)
+        throw systemError("epoll_ctl");
+    if (only) {
+        only->loop = this;
+        served_.push_back(only);
+    }
+    thread_ = std::thread([this] { run(); });
 }
+
+SimBoxLoop::~SimBoxLoop() {
+    stopWanted_ = true;
+    wakeUp();
+    thread_.join();
+}
+
+void SimBoxLoop::wakeUp() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_.get(), &one, sizeof one);
+}
+
+void SimBoxLoop::watch(Registration& r, int fd, uint32_t events) {
+    if (fd < 0)
+        events = 0;
+    if (r.fd == fd && r.events == events)
+        return;
+    const bool inSet = r.events != 0;
+    const bool sameFd = inSet && r.fd == fd;
+    if (inSet && (!sameFd || events == 0))
+        epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, r.fd, nullptr);
+    r.fd = fd;
+    r.events = 0;
+    if (events == 0)
+        return;
+    epoll_event e{};
+    e.events = events;
+    e.data.ptr = &r;
+    // Refused, it is asked again after the box's next wakeup.
+    if (epoll_ctl(epoll_.get(), sameFd ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &e) == 0)
+        r.events = events;
+}
+
+void SimBoxLoop::change(SimBox::Impl& box, bool join) {
+    std::unique_lock lock(mu_);
+    changes_.push_back({&box, join});
+    const uint64_t mine = ++requested_;
+    wakeUp();
+    changed_.wait(lock, [&] { return applied_ >= mine || !running_; });
+}
+
+void SimBoxLoop::applyChanges(SimClock::time_point now) {
+    std::vector<Change> taken;
+    {
+        const std::lock_guard lock(mu_);
+        taken.swap(changes_);
+    }
+    for (const Change& c : taken) {
+        if (c.join) {
+            served_.push_back(c.box);
+            c.box->begin(now);
+        } else {
+            c.box->forgetDescriptors();
+            std::erase(served_, c.box);
+        }
+    }
+    const std::lock_guard lock(mu_);
+    applied_ += taken.size();
+    changed_.notify_all();
+}
+
+std::optional<timespec> SimBoxLoop::timeout(SimClock::time_point now) const {
+    std::optional<SimClock::time_point> first;
+    for (const SimBox::Impl* box : served_)
+        if (box->due && (!first || *box->due < *first))
+            first = box->due;
+    if (!first)
+        return std::nullopt;
+    // Not rounded up to a millisecond: replies due within the same one go out in one wakeup.
+    const auto left = std::clamp<SimClock::duration>(*first - now, {}, kLongestWait);
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(left);
+    return timespec{seconds.count(), long(std::chrono::nanoseconds(left - seconds).count())};
+}
+
+void SimBoxLoop::run() {
+    for (SimBox::Impl* box : served_)
+        box->begin(SimClock::now());
+    std::vector<epoll_event> ready(256);
+    while (!stopWanted_.load()) {
+        const std::optional<timespec> wait = timeout(SimClock::now());
+        const int n = epoll_pwait2(epoll_.get(), ready.data(), int(ready.size()),
+                                   wait ? &*wait : nullptr, nullptr);
+        if (n < 0 && errno != EINTR) {
+            for (SimBox::Impl* box : served_)
+                box->emit("poll failed: the box stops serving");
+            break;
+        }
+        bool woken = false;
+        for (int i = 0; i < n; ++i) {
+            if (auto* r = static_cast<Registration*>(ready[std::size_t(i)].data.ptr))
+                r->ready = ready[std::size_t(i)].events;
+            else
+                woken = true;
+        }
+        if (woken)
+            drain(wake_.get());
+        if (stopWanted_.load())
+            break;
+        const SimClock::time_point now = SimClock::now();
+        for (SimBox::Impl* box : served_)
+            box->serve(now, woken);
+        applyChanges(now);
+    }
+    const std::lock_guard lock(mu_);
+    running_ = false;
+    changed_.notify_all();
+}
+
+SimBoxGroup::SimBoxGroup() : loop_(std::make_unique<SimBoxLoop>()) {}
+
+SimBoxGroup::~SimBoxGroup() = default;
 
 void SimBox::Impl::emit(const std::string& event) {
     EventSink copy;
@@ -193,6 +362,7 @@ void SimBox::Impl::serveHangUp() {
 // reboots gets a new device node while the tool still holds the old one.
 void SimBox::Impl::dropOff(const std::string& event) {
     int comeBackMs;
+    forgetDescriptors();
     {
         std::lock_guard lock(mu);
         closeMaster();
@@ -219,6 +389,7 @@ void SimBox::Impl::comeBackIfDue(SimClock::time_point now) {
         emit(std::string("could not come back: ") + e.what());
         return;
     }
+    forgetDescriptors();
     watch = watchOpens(newPath);
     {
         std::lock_guard lock(mu);
@@ -233,6 +404,7 @@ void SimBox::Impl::comeBackIfDue(SimClock::time_point now) {
 void SimBox::Impl::reopenDeviceIfHungUp() {
     if (device.empty() || (master.valid() && slaveOpen()))
         return;
+    forgetDescriptors();
     Fd fresh;
     try {
         fresh = Fd(openRawTerminal(device));
@@ -250,18 +422,20 @@ bool SimBox::Impl::slaveOpen() const {
     return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
 }
 
-int SimBox::Impl::pollTimeout(SimClock::time_point now) const {
+std::optional<SimClock::time_point> SimBox::Impl::nextDue(SimClock::time_point now) const {
     if (comeBackAt)
-        return millisecondsUntil(*comeBackAt, now);
-    if (!connected)
-        return device.empty() && (watch.valid() || !master.valid()) ? -1
-                                                                    : int(kProbeInterval.count());
+        return comeBackAt;
+    if (!connected) {
+        if (device.empty() && (watch.valid() || !master.valid()))
+            return std::nullopt;
+        return now + kProbeInterval;
+    }
     SimClock::time_point at = nextStatus;
     if (!out.empty() && out.front().due > now)
         at = std::min(at, out.front().due);
     if (rx.holdsPartial())
         at = std::min(at, lastRx + kPartialFrameLimit);
-    return millisecondsUntil(at, now);
+    return at;
 }
 
 void SimBox::Impl::onConnected(SimClock::time_point now) {
@@ -294,6 +468,9 @@ void SimBox::Impl::receive(SimClock::time_point now) {
         if (n > 0) {
             rx.feed({bytes, std::size_t(n)});
             lastRx = now;
+            // The rest, if any came since, wakes the loop again.
+            if (std::size_t(n) < sizeof bytes)
+                break;
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
@@ -407,53 +584,57 @@ void SimBox::Impl::sendStatusIfDue(SimClock::time_point now) {
     emit(event);
 }
 
-void SimBox::Impl::run() {
+void SimBox::Impl::begin(SimClock::time_point now) {
     connected = false;
     out.clear();
     outWritten = 0;
     rx.clear();
-    while (!stopWanted.load()) {
-        serveHangUp();
-        const SimClock::time_point before = SimClock::now();
-        pollfd fds[3];
-        nfds_t count = 0;
-        fds[count++] = {wake.get(), POLLIN, 0};
-        if (watch.valid())
-            fds[count++] = {watch.get(), POLLIN, 0};
-        if (connected) {
-            const bool writable = !out.empty() && out.front().due <= before;
-            fds[count++] = {master.get(), short(POLLIN | (writable ? POLLOUT : 0)), 0};
-        }
-        if (::poll(fds, count, pollTimeout(before)) < 0 && errno != EINTR) {
-            emit("poll failed: the box stops serving");
-            return;
-        }
-        drain(wake.get());
-        if (watch.valid())
-            drain(watch.get());
-        if (stopWanted.load())
-            break;
+    serve(now, true);
+}
 
-        const SimClock::time_point now = SimClock::now();
-        comeBackIfDue(now);
-        if (!connected)
-            reopenDeviceIfHungUp();
-        if (!connected && master.valid() && slaveOpen())
-            onConnected(now);
-        if (!connected)
-            continue;
+void SimBox::Impl::forgetDescriptors() {
+    loop->watch(masterWait, -1, 0);
+    loop->watch(watchWait, -1, 0);
+}
+
+// What the box waits for next: bytes from the tool or its open, room for a write that is due,
+// and the time of its next write, status or check.
+void SimBox::Impl::updateWaits(SimClock::time_point now) {
+    loop->watch(watchWait, watch.get(), EPOLLIN);
+    const bool blocked = !out.empty() && out.front().due <= now;
+    loop->watch(masterWait, connected ? master.get() : -1,
+                EPOLLIN | (blocked ? uint32_t(EPOLLOUT) : 0u));
+    masterWait.ready = watchWait.ready = 0;
+    due = nextDue(now);
+}
+
+void SimBox::Impl::serve(SimClock::time_point now, bool woken) {
+    const bool tool = masterWait.ready != 0;
+    const bool opened = watchWait.ready != 0;
+    if (!woken && !tool && !opened && (!due || now < *due))
+        return;
+    if (woken)
+        serveHangUp();
+    if (opened)
+        drain(watch.get());
+    comeBackIfDue(now);
+    if (!connected)
+        reopenDeviceIfHungUp();
+    if (!connected && master.valid() && slaveOpen())
+        onConnected(now);
+    else if (connected && tool)
         receive(now);
-        if (!connected)
-            continue;
+    if (connected) {
         expirePartial(now);
         sendDue(now);
         if (connected)
             sendStatusIfDue(now);
     }
+    updateWaits(now);
 }
 
-SimBox::SimBox(SimModel model, SimFaults faults, std::string device)
-    : impl_(std::make_unique<Impl>(std::move(model), faults, std::move(device))) {}
+SimBox::SimBox(SimModel model, SimFaults faults, std::string device, SimBoxGroup* group)
+    : impl_(std::make_unique<Impl>(std::move(model), faults, std::move(device), group)) {}
 
 SimBox::~SimBox() {
     stop();
@@ -466,12 +647,17 @@ std::string SimBox::portPath() const {
 
 void SimBox::start() {
     std::lock_guard life(impl_->lifecycle);
-    std::lock_guard lock(impl_->mu);
+    std::unique_lock lock(impl_->mu);
     if (impl_->running)
         return;
     impl_->running = true;
-    impl_->stopWanted = false;
-    impl_->thread = std::thread([this] { impl_->run(); });
+    if (!impl_->group) {
+        impl_->ownLoop = std::make_unique<SimBoxLoop>(impl_.get());
+        return;
+    }
+    impl_->loop = impl_->group->loop_.get();
+    lock.unlock();
+    impl_->loop->join(*impl_);
 }
 
 void SimBox::stop() {
@@ -480,13 +666,17 @@ void SimBox::stop() {
         std::lock_guard lock(impl_->mu);
         if (!impl_->running)
             return;
+        impl_->leaving = true;
     }
-    impl_->stopWanted = true;
-    impl_->wakeUp();
-    impl_->thread.join();
+    // Outside the lock, which the serving thread may be waiting for.
+    if (impl_->ownLoop)
+        impl_->ownLoop.reset();
+    else
+        impl_->loop->leave(*impl_);
     std::lock_guard lock(impl_->mu);
-    impl_->running = false;
-    // A hang-up asked for while the thread was leaving.
+    impl_->running = impl_->leaving = false;
+    impl_->loop = nullptr;
+    // A hang-up asked for while the box was leaving.
     if (impl_->hangUpWanted) {
         impl_->hangUpWanted = false;
         impl_->closeMaster();
@@ -502,7 +692,8 @@ void SimBox::hangUp() {
         return;
     }
     impl_->hangUpWanted = true;
-    impl_->wakeUp();
+    if (!impl_->leaving)
+        impl_->loop->wakeUp();
     impl_->hungUp.wait(lock, [&] { return !impl_->master.valid(); });
 }
 

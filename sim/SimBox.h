@@ -11,8 +11,24 @@
 
 namespace vek {
 
-// A box on the master side of a pseudo-terminal, served by a thread of its own.
-// Thread-safe: every public member may be called from any thread.
+class SimBoxLoop;
+
+// One thread that serves many boxes: each wakeup serves every box with bytes in or a write due, so
+// that a bench's many boxes do not cost a thread and its wakeups each. Outlives its boxes.
+class SimBoxGroup {
+  public:
+    SimBoxGroup();
+    ~SimBoxGroup();
+    SimBoxGroup(const SimBoxGroup&) = delete;
+    SimBoxGroup& operator=(const SimBoxGroup&) = delete;
+
+  private:
+    friend class SimBox;
+    std::unique_ptr<SimBoxLoop> loop_;
+};
+
+// A box on the master side of a pseudo-terminal, served by a thread of its own or by its group's.
+// Thread-safe: every public member may be called from any thread but the one serving the box.
 //
 // How it lives with the Linux pseudo-terminal:
 // - The slave is set raw through a short open of its own at construction, before any byte
@@ -35,9 +51,10 @@ class SimBox {
     using EventSink = std::function<void(const std::string&)>;
 
     // Makes the pseudo-terminal, or with a device opens that terminal; throws std::system_error
-    // when it cannot.
-    explicit SimBox(SimModel model = {}, SimFaults faults = {}, std::string device = {});
-    ~SimBox();  // stops the thread and closes the master
+    // when it cannot. With a group, the group's thread serves the box once started.
+    explicit SimBox(SimModel model = {}, SimFaults faults = {}, std::string device = {},
+                    SimBoxGroup* group = nullptr);
+    ~SimBox();  // stops serving and closes the master
     SimBox(const SimBox&) = delete;
     SimBox& operator=(const SimBox&) = delete;
 
@@ -55,7 +72,7 @@ class SimBox {
     ConfigBlockBytes storedConfig() const;
 
     // One line per event (connection, status, transfer begun or completed, read), called on the
-    // box's thread with no lock held.
+    // thread serving the box with no lock held.
     void setEventSink(EventSink sink);
 
     // Closes the master as a pulled cable would; the box stays silent until destroyed (or, with
@@ -63,6 +80,7 @@ class SimBox {
     void hangUp();
 
   private:
+    friend class SimBoxLoop;
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -31,6 +31,7 @@ struct SimStation::Impl {
     void emit(const std::string& event);
 
     StationPlan plan;
+    SimBoxGroup group;      // serves every box; outlives them
     mutable std::mutex mu;  // slots and sink
     std::vector<Slot> slots;
     EventSink sink;
@@ -67,7 +68,7 @@ void SimStation::Impl::emit(const std::string& event) {
 
 void SimStation::Impl::plug(int index) {
     Slot slot;
-    slot.box = std::make_unique<SimBox>(modelOf(plan, index), plan.faults);
+    slot.box = std::make_unique<SimBox>(modelOf(plan, index), plan.faults, std::string(), &group);
     slot.box->start();
     slot.pluggedAt = Clock::now();
     slot.last.port = slot.box->portPath();

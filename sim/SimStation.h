@@ -36,7 +36,8 @@ struct StationBox {
     SimStats stats;
 };
 
-// Plugs boxes in and out on the plan's schedule from a thread of its own. Thread-safe.
+// Plugs boxes in and out on the plan's schedule from a thread of its own; one more serves every
+// box plugged in. Thread-safe.
 class SimStation {
   public:
     using EventSink = std::function<void(const std::string&)>;

@@ -252,6 +252,21 @@ INSTANTIATE_TEST_SUITE_P(
         ReadRow{"TotalPerByteAndConstant", {0, 1, 30, 0, 0}, 2, 10, 2, 40ms, 1000ms}),
     [](const testing::TestParamInfo<ReadRow>& info) { return info.param.meaning; });
 
+TEST_F(ComPort, ReadArrivedHandsOverWhatCameWithoutWaitingForTheTimeouts) {
+    port.Timeouts = {200, 100, 100, 2, 2};  // a Read of 64 bytes would wait 6.5 s for them
+    port.Open();
+    pty.send({1, 2, 3});
+    ASSERT_TRUE(queued(port, 3));
+
+    std::vector<unsigned char> buffer(64);
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadArrived(buffer.data(), 64), 3);
+    EXPECT_EQ(port.ReadArrived(buffer.data() + 3, 61), 0);
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + 3),
+              (std::vector<unsigned char>{1, 2, 3}));
+}
+
 TEST_F(ComPort, WriteWithToolTimeoutsSendsAFrame) {
     port.Timeouts = {200, 100, 100, 2, 2};  // 62 bytes get 126 ms
     port.Open();
